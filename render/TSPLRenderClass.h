@@ -1,0 +1,57 @@
+// TSPL job data for one call of the filter driver: the job preamble or one
+// page. The object keeps nothing between calls; what must outlive a call is
+// written into the page-device state.
+#ifndef RVC_RENDER_TSPLRENDERCLASS_H
+#define RVC_RENDER_TSPLRENDERCLASS_H
+
+#include "settings/bitmap_types.h"
+#include "settings/devmode.h"
+#include "settings/oemcfg.h"
+
+class CTSPLRenderClass {
+public:
+    CTSPLRenderClass();
+    ~CTSPLRenderClass();
+
+    void SetOemCfgPointer(tagOEMCFG *cfg);
+    void SetDevModePointer(_DEVMODE *dm);
+    void SetOemPdevPointer(_OEMPDEV *pdev);
+
+    // Job preamble: 1 when it reached the post-print action, 0 when it
+    // stopped early.
+    int StartDocCMD();
+
+    // Prints the held page; 0 (nothing written) for a null configuration or
+    // page buffer, 1 otherwise, a blank page included.
+    int TransCommand(int isLast);
+
+    // Page commands for a packed page: CLS, the paper-saving SIZE, the print
+    // blocks and the cutter sequencing. Releases the bitmap (malloc'ed) on
+    // every path.
+    void OutPutPageCommands(tagRECT rect, unsigned char *bitmap, unsigned int length, int height,
+                            int isLast);
+
+    // Output operations: one command each, returning the bytes written.
+    int OutPutCLSCommand();
+    void OutputCRCMD();
+    int OutPutSizeCommand();
+    int OutPutSizeCommand(int width, int height);
+    int OutputGapCmd(short distance, short offset);
+    int OutputBLineCmd(short height, short offset);
+    int OutputPaperTypeCmd(short method);
+    int OutputPeelCmd(short on);
+    int OutputTearCmd(short on);
+    int OutputCutterCmd(long count);
+    int OutputFeedLenCmd(long feed);
+    int OutPutREFERENCECommand(tagPOINT point);
+    int OutPutDIRECTIONCommand(int a, int b);
+    int OutPutDensityCommand(int density);
+    int OutPutBITMAPCommand(tagRECT &rect);
+    int OutPutCopiesCommand(long copies);
+
+    tagOEMCFG *pOemCfg;
+    _DEVMODE *pDevMode;
+    _OEMPDEV *pOemPdev;
+};
+
+#endif
