@@ -4,15 +4,12 @@ execute_process(COMMAND ${CUPS_CONFIG} --cflags OUTPUT_VARIABLE _cups_cflags
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
 execute_process(COMMAND ${CUPS_CONFIG} --libs OUTPUT_VARIABLE _cups_libs
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
-execute_process(COMMAND ${CUPS_CONFIG} --image --libs OUTPUT_VARIABLE _cups_image_libs
-                OUTPUT_STRIP_TRAILING_WHITESPACE)
 execute_process(COMMAND ${CUPS_CONFIG} --serverbin OUTPUT_VARIABLE CUPS_SERVERBIN
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
 execute_process(COMMAND ${CUPS_CONFIG} --datadir OUTPUT_VARIABLE CUPS_DATADIR
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
 separate_arguments(_cups_cflags UNIX_COMMAND "${_cups_cflags}")
 separate_arguments(_cups_libs UNIX_COMMAND "${_cups_libs}")
-separate_arguments(_cups_image_libs UNIX_COMMAND "${_cups_image_libs}")
 
 add_library(cups_cups INTERFACE)
 target_compile_options(cups_cups INTERFACE ${_cups_cflags})
@@ -20,7 +17,7 @@ target_link_libraries(cups_cups INTERFACE ${_cups_libs})
 add_library(cups::cups ALIAS cups_cups)
 
 add_library(cups_image INTERFACE)
-target_link_libraries(cups_image INTERFACE ${_cups_image_libs} cups::cups)
+target_link_libraries(cups_image INTERFACE cupsimage cups::cups)
 add_library(cups::image ALIAS cups_image)
 
 # libcups 2.4 marks the PPD API deprecated; sources that use it say so here
