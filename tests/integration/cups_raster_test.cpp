@@ -1,0 +1,138 @@
+// CUPS's own filters (cupsfilter) turn the sample label into raster for each
+// shipped model; the built filter must turn that raster into a TSPL job of
+// the right shape.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "tests/integration/harness.h"
+#include "tests/integration/job_checks.h"
+
+namespace rvc_it {
+namespace {
+
+struct Prepared {
+  std::string ppd, input;
+};
+
+// Skips (while the parts are still missing) or returns the PPD and input.
+::testing::AssertionResult Prepare(int dpi, const std::string &input, Prepared *p) {
+  p->ppd = PpdForDpi(dpi);
+  p->input = SamplePath(input);
+  if (p->input.empty()) return ::testing::AssertionFailure() << "sample " << input << " was not made";
+  return ::testing::AssertionSuccess();
+}
+
+// Raster made by cupsfilter: a raster stream of 24-bit chunky RGB pages at
+// the model's resolution.
+void MakeRaster(const Prepared &p, const std::string &raster, int dpi, size_t pages) {
+  RunSpec spec;
+  spec.argv = {"cupsfilter", "-p", p.ppd, "-m", "application/vnd.cups-raster", p.input};
+  spec.stdoutFile = raster;
+  RunResult r = RunProgram(spec);
+  ASSERT_EQ(r.status, 0) << Describe(spec.argv) << "\n" << r.err;
+
+  auto headers = ReadRasterHeaders(raster);
+  ASSERT_EQ(headers.size(), pages) << "pages in the raster of " << p.input;
+  for (const auto &h : headers) {
+    EXPECT_EQ(h.cupsBitsPerColor, 8u);
+    EXPECT_EQ(h.cupsBitsPerPixel, 24u);
+    EXPECT_EQ(h.cupsColorOrder, CUPS_ORDER_CHUNKED);
+    EXPECT_TRUE(h.cupsColorSpace == CUPS_CSPACE_RGB || h.cupsColorSpace == CUPS_CSPACE_SRGB)
+        << "colour space " << h.cupsColorSpace;
+    EXPECT_EQ(h.HWResolution[0], unsigned(dpi));
+    EXPECT_EQ(h.HWResolution[1], unsigned(dpi));
+    // The page in pixels is the page size in points at the resolution.
+    EXPECT_NEAR(double(h.cupsWidth), h.PageSize[0] * dpi / 72.0, 1.0);
+    EXPECT_NEAR(double(h.cupsHeight), h.PageSize[1] * dpi / 72.0, 1.0);
+    EXPECT_GE(h.cupsBytesPerLine, 3 * h.cupsWidth);
+  }
+}
+
+void PrintRaster(const Prepared &p, const std::string &raster, const std::string &job,
+                 RunResult *r) {
+  RunSpec spec;
+  spec.argv = {FilterPath(), "7", "tester", "sample label", "1", ""};
+  spec.env = {{"PPD", p.ppd}};
+  spec.stdinFile = raster;
+  spec.stdoutFile = job;
+  *r = RunProgram(spec);
+}
+
+class CupsRaster : public ::testing::TestWithParam<std::tuple<int, std::string>> {};
+
+TEST_P(CupsRaster, FilterWritesOneLabelPerPage) {
+  const int dpi = std::get<0>(GetParam());
+  const std::string input = std::get<1>(GetParam());
+  Prepared p;
+  ASSERT_TRUE(Prepare(dpi, input, &p));
+  if (p.ppd.empty()) GTEST_SKIP() << "no shipped " << dpi << " dpi PPD built yet";
+  ScratchDir tmp;
+  ASSERT_NO_FATAL_FAILURE(MakeRaster(p, tmp / "page.ras", dpi, 1));
+  if (FilterPath().empty()) GTEST_SKIP() << "the filter is not built yet";
+
+  RunResult r;
+  PrintRaster(p, tmp / "page.ras", tmp / "job.tspl", &r);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Finish print operation.");
+
+  const auto header = ReadRasterHeaders(tmp / "page.ras").at(0);
+  JobShape shape;
+  ASSERT_TRUE(ParseJob(ReadFile(tmp / "job.tspl"), &shape));
+  // The label is the page rounded up to whole bytes, plus one dot of height.
+  EXPECT_EQ(shape.labelWidth, int((header.cupsWidth + 7) / 8 * 8));
+  EXPECT_EQ(shape.labelHeight, int(header.cupsHeight + 1));
+  ASSERT_EQ(shape.pages.size(), 1u);
+  ASSERT_EQ(shape.pages[0].bitmaps.size(), 1u);
+  EXPECT_EQ(shape.pages[0].prints[0], "PRINT 1,1");
+  // The sample's frame runs close to all four edges of the label.
+  const TsplCommand &bm = shape.pages[0].bitmaps[0];
+  EXPECT_GT(bm.widthBytes * 8, shape.labelWidth * 9 / 10);
+  EXPECT_GT(bm.height, shape.labelHeight * 9 / 10);
+
+  if (!ViewerPath().empty()) {
+    RunSpec view;
+    view.argv = {ViewerPath(), "--check", tmp / "job.tspl"};
+    RunResult v = RunProgram(view);
+    EXPECT_EQ(v.status, 0) << v.out << v.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, CupsRaster,
+                         ::testing::Combine(::testing::Values(203, 300),
+                                            ::testing::Values(std::string("label.pdf"), std::string("label.png"))),
+                         [](const auto &info) {
+                           std::string in = std::get<1>(info.param);
+                           return std::to_string(std::get<0>(info.param)) + "dpi_" +
+                                  in.substr(in.find('.') + 1);
+                         });
+
+// Two pages: the page loop's hold-back emits each page once, in order.
+TEST(CupsRasterPages, TwoPagePdfGivesTwoLabels) {
+  Prepared p;
+  ASSERT_TRUE(Prepare(203, "label.pdf", &p));
+  if (p.ppd.empty()) GTEST_SKIP() << "no shipped 203 dpi PPD built yet";
+  ScratchDir tmp;
+  RunSpec join;
+  join.argv = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+               "-sOutputFile=" + (tmp / "two.pdf"), p.input, p.input};
+  RunResult j = RunProgram(join);
+  ASSERT_EQ(j.status, 0) << j.err;
+  p.input = tmp / "two.pdf";
+  ASSERT_NO_FATAL_FAILURE(MakeRaster(p, tmp / "pages.ras", 203, 2));
+  if (FilterPath().empty()) GTEST_SKIP() << "the filter is not built yet";
+
+  RunResult r;
+  PrintRaster(p, tmp / "pages.ras", tmp / "job.tspl", &r);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Finish print operation.Finish print operation.");
+  JobShape shape;
+  ASSERT_TRUE(ParseJob(ReadFile(tmp / "job.tspl"), &shape));
+  ASSERT_EQ(shape.pages.size(), 2u);
+  // The same page twice gives the same label twice.
+  EXPECT_EQ(shape.pages[0].texts, shape.pages[1].texts);
+  EXPECT_EQ(shape.pages[0].bitmaps[0].payload, shape.pages[1].bitmaps[0].payload);
+}
+
+}  // namespace
+}  // namespace rvc_it
