@@ -20,11 +20,8 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 
 filter="$build/filter/rastertovorcp"
 [ -x "$filter" ] || { echo "sample: $filter was not built" >&2; exit 1; }
-ppd=""
-while IFS= read -r f; do
-  if grep -q '^\*DefaultResolution: *203dpi' "$f"; then ppd="$f"; break; fi
-done < <(find "$build/ppd" -name '*.ppd' | sort)
-[ -n "$ppd" ] || { echo "sample: no 203 dpi PPD under $build/ppd" >&2; exit 1; }
+ppd="$build/ppd/rastertovorcp-203.ppd"
+[ -f "$ppd" ] || { echo "sample: $ppd was not built" >&2; exit 1; }
 
 out="$root/build/sample"
 rm -rf "$out"

@@ -20,11 +20,6 @@
 
 namespace rvc_it {
 
-std::string EnvPath(const char *name) {
-  const char *v = std::getenv(name);
-  return v ? v : "";
-}
-
 bool FileExists(const std::string &path) {
   struct stat st;
   return !path.empty() && stat(path.c_str(), &st) == 0;
@@ -243,6 +238,7 @@ namespace {
 std::string Existing(const std::string &path) { return FileExists(path) ? path : ""; }
 }  // namespace
 
+std::string BuildDir() { return RVC_IT_BINARY_DIR; }
 std::string FilterPath() { return Existing(RVC_IT_FILTER); }
 std::string ViewerPath() { return Existing(RVC_IT_VIEWER); }
 std::string SamplePath(const std::string &name) { return Existing(std::string(RVC_IT_SAMPLE_DIR) + "/" + name); }

@@ -11,9 +11,6 @@
 
 namespace rvc_it {
 
-// A path from the environment the test runner sets (empty when unset).
-std::string EnvPath(const char *name);
-
 bool FileExists(const std::string &path);
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &data);
@@ -86,6 +83,7 @@ namespace rvc_it {
 
 // Built and generated files the tests use. Empty when that part of the
 // project is not built.
+std::string BuildDir();      // the top of the build tree
 std::string FilterPath();    // the built rastertovorcp
 std::string ViewerPath();    // the built tspl-view
 std::string SamplePath(const std::string &name);  // label.pdf, label.png

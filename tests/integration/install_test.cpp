@@ -28,7 +28,7 @@ TEST(Install, DestdirGetsFilterAndPpds) {
 
   ScratchDir dest;
   RunSpec install;
-  install.argv = {"cmake", "--install", EnvPath("RVC_BINARY_DIR")};
+  install.argv = {"cmake", "--install", BuildDir()};
   install.env = {{"DESTDIR", dest.path()}};
   RunResult r = RunProgram(install);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
