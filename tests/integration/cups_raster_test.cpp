@@ -59,6 +59,33 @@ void PrintRaster(const Prepared &p, const std::string &raster, const std::string
   *r = RunProgram(spec);
 }
 
+// Compares the dots a job prints on its first label with the raster page:
+// clearly dark pixels (grey up to 64) must be dots and clearly light ones
+// (200 and up) must not; the grey band between is the halftoner's business.
+// Returns the number of pixels that disagree.
+long DotsAgainstRaster(const cups_page_header2_t &h, const std::vector<unsigned char> &rgb,
+                       const TsplCommand &bm, std::string *where) {
+  std::vector<bool> dot(size_t(h.cupsWidth) * h.cupsHeight, false);
+  for (long r = 0; r < bm.height; ++r)
+    for (long b = 0; b < bm.widthBytes; ++b)
+      for (int k = 0; k < 8; ++k) {
+        long col = bm.x + 8 * b + k, row = bm.y + r;
+        bool set = !((static_cast<unsigned char>(bm.payload[size_t(r * bm.widthBytes + b)]) >> (7 - k)) & 1);
+        if (set && col < long(h.cupsWidth) && row < long(h.cupsHeight)) dot[size_t(row) * h.cupsWidth + col] = true;
+      }
+  long bad = 0;
+  for (unsigned row = 0; row < h.cupsHeight; ++row)
+    for (unsigned col = 0; col < h.cupsWidth; ++col) {
+      const unsigned char *p = &rgb[size_t(row) * h.cupsBytesPerLine + 3 * col];
+      int grey = (11 * p[0] + 16 * p[1] + 5 * p[2]) >> 5;
+      if (grey > 64 && grey < 200) continue;
+      if ((grey <= 64) != dot[size_t(row) * h.cupsWidth + col] && bad++ == 0)
+        *where = "first at column " + std::to_string(col) + ", row " + std::to_string(row) +
+                 " (grey " + std::to_string(grey) + ")";
+    }
+  return bad;
+}
+
 class CupsRaster : public ::testing::TestWithParam<std::tuple<int, std::string>> {};
 
 TEST_P(CupsRaster, FilterWritesOneLabelPerPage) {
@@ -76,7 +103,9 @@ TEST_P(CupsRaster, FilterWritesOneLabelPerPage) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "Finish print operation.");
 
-  const auto header = ReadRasterHeaders(tmp / "page.ras").at(0);
+  cups_page_header2_t header;
+  std::vector<unsigned char> rgb;
+  ASSERT_TRUE(ReadFirstRasterPage(tmp / "page.ras", &header, &rgb));
   JobShape shape;
   ASSERT_TRUE(ParseJob(ReadFile(tmp / "job.tspl"), &shape));
   // The label is the page rounded up to whole bytes, plus one dot of height.
@@ -89,6 +118,9 @@ TEST_P(CupsRaster, FilterWritesOneLabelPerPage) {
   const TsplCommand &bm = shape.pages[0].bitmaps[0];
   EXPECT_GT(bm.widthBytes * 8, shape.labelWidth * 9 / 10);
   EXPECT_GT(bm.height, shape.labelHeight * 9 / 10);
+  // Upright and unshifted by default, so every dot sits on its raster pixel.
+  std::string where;
+  EXPECT_EQ(DotsAgainstRaster(header, rgb, bm, &where), 0) << where;
 
   if (!ViewerPath().empty()) {
     RunSpec view;

@@ -153,6 +153,25 @@ std::vector<cups_page_header2_t> ReadRasterHeaders(const std::string &path) {
   return pages;
 }
 
+bool ReadFirstRasterPage(const std::string &path, cups_page_header2_t *header,
+                         std::vector<unsigned char> *pixels) {
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  bool ok = false;
+  if (cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ)) {
+    if (cupsRasterReadHeader2(ras, header)) {
+      pixels->assign(size_t(header->cupsBytesPerLine) * header->cupsHeight, 0);
+      ok = true;
+      for (unsigned y = 0; y < header->cupsHeight && ok; ++y)
+        ok = cupsRasterReadPixels(ras, pixels->data() + size_t(y) * header->cupsBytesPerLine,
+                                  header->cupsBytesPerLine) == header->cupsBytesPerLine;
+    }
+    cupsRasterClose(ras);
+  }
+  close(fd);
+  return ok;
+}
+
 namespace {
 
 // Reads a signed decimal at *pos, moving past it.

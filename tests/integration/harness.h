@@ -57,6 +57,11 @@ std::string Describe(const std::vector<std::string> &argv);
 // Empty when the file is not a raster stream.
 std::vector<cups_page_header2_t> ReadRasterHeaders(const std::string &path);
 
+// The first page of a CUPS raster file: its header and its lines, each
+// cupsBytesPerLine bytes. False when there is no page.
+bool ReadFirstRasterPage(const std::string &path, cups_page_header2_t *header,
+                         std::vector<unsigned char> *pixels);
+
 // One item of a TSPL job: a text command without its CR LF, and for BITMAP
 // the numbers of its header and its payload.
 struct TsplCommand {
