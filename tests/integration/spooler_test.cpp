@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "tests/integration/harness.h"
@@ -135,10 +136,17 @@ class Spooler {
   std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
   int Port() const { return port_; }
 
+  // What cupsd said at start-up and the last lines it logged about jobs,
+  // the filters' standard error among them.
   std::string Logs() const {
-    std::string log = ReadFile(dir_ / "log/error_log");
-    if (log.size() > 6000) log = "...\n" + log.substr(log.size() - 6000);
-    return "cupsd output:\n" + ReadFile(dir_ / "log/cupsd.out") + "error_log:\n" + log;
+    std::vector<std::string> jobLines;
+    std::istringstream log(ReadFile(dir_ / "log/error_log"));
+    for (std::string line; std::getline(log, line);)
+      if (line.find("[Job ") != std::string::npos || line.rfind("E ", 0) == 0) jobLines.push_back(line);
+    std::string s = "cupsd output:\n" + ReadFile(dir_ / "log/cupsd.out") + "error_log, job lines:\n";
+    for (size_t i = jobLines.size() > 60 ? jobLines.size() - 60 : 0; i < jobLines.size(); ++i)
+      s += jobLines[i] + "\n";
+    return s;
   }
 
  private:
