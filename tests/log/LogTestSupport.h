@@ -58,6 +58,15 @@ inline std::vector<std::string> readLines(const std::string &path) {
     return lines;
 }
 
+// The message of a log line: what follows the level text and its blank.
+inline std::string messageOf(const std::string &line) {
+    size_t tid = line.find("] ");
+    if (tid == std::string::npos)
+        return "<no prefix>";
+    size_t level = line.find(' ', tid + 2);
+    return level == std::string::npos ? "<no level>" : line.substr(level + 1);
+}
+
 } // namespace logtest
 
 #endif
