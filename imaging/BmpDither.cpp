@@ -1,6 +1,7 @@
 // Halftoning of the grey image into two levels.
 #include "imaging/BmpProcessing.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -95,7 +96,7 @@ void FloydSteinberg(unsigned char *src, unsigned char *dst, size_t height, size_
 void Stucki(const unsigned char *src, unsigned char *dst, size_t height, size_t width,
             size_t stride, unsigned char light, unsigned char dark)
 {
-    if (height <= 2 || width <= 2)
+    if (height <= 2 || width <= 2 || width > SIZE_MAX / sizeof(int16_t) / height)
         return;
     int16_t *grid = (int16_t *)std::malloc(height * width * sizeof(int16_t));
     if (grid == nullptr)
