@@ -84,7 +84,8 @@ tagROWMAP MapRow(int code, int64_t i, int64_t w, int64_t h, int64_t dx, int64_t 
 struct tagSCAN {
     const unsigned char *src;
     int64_t srcStride;
-    int64_t rows;     // source rows that can be read
+    int64_t rows;     // source rows that can be read, the last one maybe in part
+    int64_t lastRow;  // pixels that can be read in the last of them
     int64_t width;    // source pixels per row
     int64_t pageW;    // columns that count for the rectangle: [0, pageW)
     int64_t pageH;    // rows that count for the rectangle: [0, pageH)
@@ -120,10 +121,11 @@ void ScanPage(tagSCAN &s)
     for (int64_t i = 0; i < s.rows; ++i) {
         const unsigned char *row = s.src + i * s.srcStride;
         const tagROWMAP m = MapRow(s.code, i, s.width, s.pageH, s.dx, s.dy);
+        const int64_t width = i + 1 < s.rows ? s.width : s.lastRow;
         int64_t j = 0;
-        while (j < s.width) {
+        while (j < width) {
             // Paper white is most of a label: skip it eight pixels at a time.
-            if (j + 8 <= s.width) {
+            if (j + 8 <= width) {
                 const unsigned char *p = row + j * kBpp;
                 uint64_t w0;
                 std::memcpy(&w0, p, 8);
@@ -139,7 +141,7 @@ void ScanPage(tagSCAN &s)
                     continue;
                 }
             }
-            const int64_t end = j + 8 < s.width ? j + 8 : s.width;
+            const int64_t end = j + 8 < width ? j + 8 : width;
             for (; j < end; ++j) {
                 const unsigned char *p = row + j * kBpp;
                 int blue, green, red;
@@ -257,11 +259,20 @@ int CBmpProcessing::CoverBMP2OutputFormat(unsigned char *src, unsigned int srcLe
         return 1;
     }
     const int64_t srcStride = ((depth * w + 31) / 32) * 4;
-    // A buffer shorter than the header promises is read only as far as
-    // it goes; a length of 0 gives no bound (the length is advisory).
-    int64_t rows = h;
-    if (srcLength != 0 && (int64_t)srcLength / srcStride < rows)
+    // A buffer shorter than the header promises (a later page smaller than
+    // the first) is read only as far as it goes; a length of 0 gives no
+    // bound.
+    int64_t rows = h, lastRow = w;
+    if (srcLength != 0 && (int64_t)srcLength < h * srcStride) {
         rows = (int64_t)srcLength / srcStride;
+        lastRow = ((int64_t)srcLength % srcStride) / (depth / 8);
+        if (lastRow > w)
+            lastRow = w;
+        if (lastRow > 0)
+            ++rows;
+        else
+            lastRow = w;
+    }
 
     const bool quarter = orientation == 0 || orientation == 2;
     int64_t workL = quarter ? h : w;
@@ -322,6 +333,7 @@ int CBmpProcessing::CoverBMP2OutputFormat(unsigned char *src, unsigned int srcLe
     s.src = src;
     s.srcStride = srcStride;
     s.rows = rows;
+    s.lastRow = lastRow;
     s.width = w;
     s.pageW = pageW;
     s.pageH = h;

@@ -245,6 +245,14 @@ TEST(Conversion, OffsetsMoveAndLoseMarks)
     EXPECT_EQ(r.rect.top, 2);
     EXPECT_EQ(r.At(6, 2), 0);
     EXPECT_EQ(r.len, 8u);
+
+    Result far;  // offsets at the ends of the int range move everything off the page
+    Convert(page, far, 3, 2147483647, -2147483647 - 1);
+    EXPECT_EQ(far.rc, 1);
+    EXPECT_EQ(far.out, nullptr);
+    Result farTurned;
+    Convert(page, farTurned, 0, -2147483647 - 1, 2147483647, kIdentity, 0, 0, 5);
+    EXPECT_EQ(farTurned.out, nullptr);
 }
 
 TEST(Conversion, QuarterTurnOfTallPageShiftedDownIsWhiteBeyondWorkRows)
@@ -342,6 +350,22 @@ TEST(Conversion, OtherDepthsAndShortBuffersAreSafe)
               1);
     EXPECT_EQ(rect.top, 0);
     EXPECT_EQ(rect.bottom, 0);
+    std::free(out);
+
+    // Two rows and five pixels of the third.
+    Page part(16, 4);
+    part.Grey(4, 2, 0);
+    part.Grey(12, 2, 0);
+    part.Grey(1, 3, 0);
+    std::vector<unsigned char> cut(part.px.begin(), part.px.begin() + 2 * part.stride + 15);
+    hd = part.Header();
+    out = nullptr;
+    EXPECT_EQ(b.CoverBMP2OutputFormat(cut.data(), (unsigned)cut.size(), &out, &len, &hd, &rect,
+                                      3, 0, 0, kIdentity, 0, 0, 0, 0),
+              1);
+    EXPECT_EQ(rect.top, 2);
+    EXPECT_EQ(rect.bottom, 2);
+    EXPECT_EQ(rect.right, 7);
     std::free(out);
 }
 

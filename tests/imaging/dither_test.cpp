@@ -215,12 +215,4 @@ TEST(Dither, RandomImagesNegativeExchangesWrittenBytes)
     }
 }
 
-TEST(Dither, ScreenThresholdsFitTheirRule)
-{
-    for (int method : {1, 3, 5, 7, 8, 9})
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x)
-                EXPECT_FALSE(rvc_dither::DirectLight(method, 0, x, y)) << method;
-}
-
 }  // namespace
