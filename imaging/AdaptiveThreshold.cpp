@@ -121,34 +121,72 @@ tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
     return c;
 }
 
-// The enlarged threshold grid for the pixels (x, y), x < cols, y < rows,
-// of a target of tw x th: bilinear, target pixel 0 on source pixel 0.
-void ResampleInto(const unsigned char *src, int64_t sw, int64_t sh, int64_t ss, int64_t tw,
-                  int64_t th, int64_t cols, int64_t rows, unsigned char *dst, int64_t ds)
+// Bilinear enlargement of a small grid to tw x th, target pixel 0 on source
+// pixel 0, made row by row for the first cols pixels of a row. The column
+// terms are the same for every row and the row terms for every column, so
+// both are computed once; the arithmetic per pixel is unchanged.
+struct tagRESAMPLER {
+    const unsigned char *src;
+    int64_t sw, sh, ss, cols;
+    float sy;
+    int32_t *x0;
+    int32_t *x1;
+    float *wx;
+    float *rowTerm;  // per source column: p(c, y0) + (p(c, y1) - p(c, y0)) wy
+};
+
+bool ResamplerInit(tagRESAMPLER &r, const unsigned char *src, int64_t sw, int64_t sh,
+                   int64_t ss, int64_t tw, int64_t th, int64_t cols)
 {
+    r.src = src;
+    r.sw = sw;
+    r.sh = sh;
+    r.ss = ss;
+    r.cols = cols;
+    r.sy = (float)sh / (float)th;
     const float sx = (float)sw / (float)tw;
-    const float sy = (float)sh / (float)th;
-    for (int64_t y = 0; y < rows; ++y) {
-        const float fy = (float)y * sy;
-        int64_t y0 = (int64_t)fy;
-        if (y0 > sh - 1)
-            y0 = sh - 1;
-        const int64_t y1 = y0 + 1 < sh - 1 ? y0 + 1 : sh - 1;
-        const float wy = fy - (float)y0;
-        const unsigned char *r0 = src + y0 * ss;
-        const unsigned char *r1 = src + y1 * ss;
-        unsigned char *out = dst + y * ds;
-        for (int64_t x = 0; x < cols; ++x) {
-            const float fx = (float)x * sx;
-            int64_t x0 = (int64_t)fx;
-            if (x0 > sw - 1)
-                x0 = sw - 1;
-            const int64_t x1 = x0 + 1 < sw - 1 ? x0 + 1 : sw - 1;
-            const float wx = fx - (float)x0;
-            const float a = (float)r0[x0] + (float)(r1[x0] - r0[x0]) * wy;
-            const float b = (float)r0[x1] + (float)(r1[x1] - r0[x1]) * wy;
-            out[x] = (unsigned char)(int)(a + (b - a) * wx);
-        }
+    r.x0 = (int32_t *)std::malloc((size_t)cols * sizeof(int32_t));
+    r.x1 = (int32_t *)std::malloc((size_t)cols * sizeof(int32_t));
+    r.wx = (float *)std::malloc((size_t)cols * sizeof(float));
+    r.rowTerm = (float *)std::malloc((size_t)sw * sizeof(float));
+    if (r.x0 == nullptr || r.x1 == nullptr || r.wx == nullptr || r.rowTerm == nullptr)
+        return false;
+    for (int64_t x = 0; x < cols; ++x) {
+        const float fx = (float)x * sx;
+        int64_t x0 = (int64_t)fx;
+        if (x0 > sw - 1)
+            x0 = sw - 1;
+        r.x0[x] = (int32_t)x0;
+        r.x1[x] = (int32_t)(x0 + 1 < sw - 1 ? x0 + 1 : sw - 1);
+        r.wx[x] = fx - (float)x0;
+    }
+    return true;
+}
+
+void ResamplerFree(tagRESAMPLER &r)
+{
+    std::free(r.x0);
+    std::free(r.x1);
+    std::free(r.wx);
+    std::free(r.rowTerm);
+}
+
+void ResamplerRow(tagRESAMPLER &r, int64_t y, unsigned char *out)
+{
+    const float fy = (float)y * r.sy;
+    int64_t y0 = (int64_t)fy;
+    if (y0 > r.sh - 1)
+        y0 = r.sh - 1;
+    const int64_t y1 = y0 + 1 < r.sh - 1 ? y0 + 1 : r.sh - 1;
+    const float wy = fy - (float)y0;
+    const unsigned char *r0 = r.src + y0 * r.ss;
+    const unsigned char *r1 = r.src + y1 * r.ss;
+    for (int64_t c = 0; c < r.sw; ++c)
+        r.rowTerm[c] = (float)r0[c] + (float)(r1[c] - r0[c]) * wy;
+    for (int64_t x = 0; x < r.cols; ++x) {
+        const float a = r.rowTerm[r.x0[x]];
+        const float b = r.rowTerm[r.x1[x]];
+        out[x] = (unsigned char)(int)(a + (b - a) * r.wx[x]);
     }
 }
 
@@ -225,8 +263,15 @@ int Resample(const unsigned char *src, int srcWidth, int srcHeight, int srcStrid
     unsigned char *out = (unsigned char *)std::calloc((size_t)ds * (size_t)dstHeight, 1);
     if (out == nullptr)
         return 0;
-    ResampleInto(src, srcWidth, srcHeight, srcStride, dstWidth, dstHeight, dstWidth, dstHeight,
-                 out, ds);
+    tagRESAMPLER r;
+    if (!ResamplerInit(r, src, srcWidth, srcHeight, srcStride, dstWidth, dstHeight, dstWidth)) {
+        ResamplerFree(r);
+        std::free(out);
+        return 0;
+    }
+    for (int64_t y = 0; y < dstHeight; ++y)
+        ResamplerRow(r, y, out + y * ds);
+    ResamplerFree(r);
     *dst = out;
     return 1;
 }
@@ -280,30 +325,30 @@ bool AdaptiveThreshold(const unsigned char *src, int width, int height, int stri
             grid[by * gs + bx] = cell;
         }
     }
-    // Only the map's part over the image is ever compared, so only that part
-    // is made: the full map of gw*B x gh*B can be far larger than the image.
-    const int64_t ms = ((int64_t)width + 3) / 4 * 4;
-    unsigned char *map = (unsigned char *)std::malloc((size_t)(ms * height));
-    if (map == nullptr) {
-        std::free(grid);
-        return false;
-    }
-    ResampleInto(grid, gw, gh, gs, gw * b, gh * b, width, height, map, ms);
-    std::free(grid);
+    // The threshold map is made a row at a time and only over the image: the
+    // whole map of gw*B x gh*B can be far larger than the image.
     unsigned char *dst = (unsigned char *)std::calloc((size_t)(height * os), 1);
-    if (dst == nullptr) {
-        std::free(map);
+    unsigned char *thr = (unsigned char *)std::malloc((size_t)width);
+    tagRESAMPLER r;
+    const bool ready = ResamplerInit(r, grid, gw, gh, gs, gw * b, gh * b, width);
+    if (dst == nullptr || thr == nullptr || !ready) {
+        ResamplerFree(r);
+        std::free(grid);
+        std::free(dst);
+        std::free(thr);
         return false;
     }
     const unsigned char flip = negative ? 255 : 0;
     for (int64_t y = 0; y < height; ++y) {
+        ResamplerRow(r, y, thr);
         const unsigned char *in = src + y * (int64_t)stride;
-        const unsigned char *thr = map + y * ms;
         unsigned char *o = dst + y * os;
         for (int64_t x = 0; x < width; ++x)
             o[x] = (unsigned char)((in[x] >= thr[x] ? 255 : 0) ^ flip);
     }
-    std::free(map);
+    ResamplerFree(r);
+    std::free(grid);
+    std::free(thr);
     *out = dst;
     *outLength = (int)(height * os);
     return true;

@@ -320,7 +320,7 @@ TEST(AdaptiveThreshold, HugeBlockSizeStaysBounded)
     }
 }
 
-TEST(AdaptiveThreshold, RandomImagesAreTwoValued)
+TEST(AdaptiveThreshold, RandomImagesMatchThePlainComposition)
 {
     std::mt19937 rng(5);
     for (int iter = 0; iter < 40; ++iter) {
@@ -329,22 +329,42 @@ TEST(AdaptiveThreshold, RandomImagesAreTwoValued)
         Image img((size_t)stride * h);
         for (auto &v : img)
             v = (unsigned char)(rng() % 256);
-        const int block = (int)(rng() % 40);
+        const int block = (int)(rng() % 40), method = (int)(rng() % 6);
+        const int offset = (int)(rng() % 21) - 10;
         Adaptive pos, neg;
-        RunAdaptive(pos, img, w, h, stride, 0, (int)(rng() % 6), block, 0, 0.5f);
-        RunAdaptive(neg, img, w, h, stride, 1, 0, block, 0, 0.5f);
+        RunAdaptive(pos, img, w, h, stride, 0, method, block, offset, 0.3f);
+        RunAdaptive(neg, img, w, h, stride, 1, method, block, offset, 0.3f);
         ASSERT_TRUE(pos.ok);
         ASSERT_TRUE(neg.ok);
+        // The threshold map made the plain way: block grid, then Resample.
+        const int b = std::max(8, block), gw = (w + b - 1) / b, gh = (h + b - 1) / b;
+        const int gs = (gw + 3) / 4 * 4;
+        const int global = OptimalThreshold(method, img.data(), w, h, stride, nullptr);
+        Image grid((size_t)gs * gh, 0);
+        for (int by = 0; by < gh; ++by)
+            for (int bx = 0; bx < gw; ++bx) {
+                tagRECT r = {bx * b, (by + 1) * b, (bx + 1) * b, by * b};
+                const int t = OptimalThreshold(method, img.data(), w, h, stride, &r);
+                const float v = (float)t * (1.0f - 0.3f) + (float)global * 0.3f + (float)offset;
+                grid[by * gs + bx] = (unsigned char)(v > 255 ? 255 : (v < 0 ? 0 : (int)v));
+            }
+        unsigned char *map = nullptr;
+        ASSERT_EQ(Resample(grid.data(), gw, gh, gs, gw * b, gh * b, &map), 1);
+        const int ms = (gw * b + 3) / 4 * 4;
         const int os = (w + 3) / 4 * 4;
         ASSERT_EQ(pos.len, os * h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < os; ++x) {
                 const unsigned char v = pos.out[y * os + x];
-                if (x >= w)
+                if (x >= w) {
                     ASSERT_EQ(v, 0);
-                else
-                    ASSERT_TRUE(v == 0 || v == 255);
+                    ASSERT_EQ(neg.out[y * os + x], 0);
+                } else {
+                    ASSERT_EQ(v, img[y * stride + x] >= map[y * ms + x] ? 255 : 0) << x << "," << y;
+                    ASSERT_EQ(neg.out[y * os + x], 255 - v);
+                }
             }
+        std::free(map);
     }
 }
 
