@@ -288,3 +288,17 @@ TEST(LogFiles, ShortWriteClosesOnceAndTheNextLineReopens) {
     std::string text = readFile(file);
     EXPECT_EQ(text.substr(text.size() - 22), "after rastovortspl:2\r\n");
 }
+
+TEST(LogFiles, NameTooLongForAPathIsNeverCut) {
+    TempDir dir;
+    tslog::LogerManager *m = manager();
+    ASSERT_TRUE(m->setLoggerPath(0, dir.path.c_str()));
+    ASSERT_TRUE(m->start());
+    int id = m->createLogger(std::string(600, 'k').c_str());
+    ASSERT_EQ(id, 1);
+    EXPECT_FALSE(m->setLoggerPath(id, dir.path.c_str()));
+    uint64_t count = m->getStatusTotalWriteCount();
+    EXPECT_TRUE(m->pushLog(m->makeLogData(id, tslog::LOG_DEBUG), "f", 1));
+    EXPECT_FALSE(m->getLoggerInfo(id)->outfile);
+    EXPECT_EQ(m->getStatusTotalWriteCount(), count);
+}
