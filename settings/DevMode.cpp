@@ -71,3 +71,5 @@ void InitOemPDEV(_OEMPDEV *pdev, const cups_page_header2_t *header)
               (int)pdev->srcGdiInfo.ptlPhysOffset.y);
     RVC_TRACE(kTraceFile, 526, "Init srcGdiInfo.ulVertRes: %d", (int)pdev->srcGdiInfo.ulVertRes);
 }
+
+static_assert(sizeof(_OEMPDEV) == 90, "the page-device record is byte-packed");

@@ -367,3 +367,5 @@ void InitalizeOemCfg(tagOEMCFG *cfg, ppd_file_t *ppd, const cups_page_header2_t 
     InitIntervalWhite(cfg, ppd);
     InitSavePaper(cfg, ppd);
 }
+
+static_assert(sizeof(tagOEMCFG) == 118, "the label record is byte-packed");
