@@ -51,6 +51,24 @@ inline void WriteFile(const std::string &path, const std::string &data) {
     out << data;
 }
 
+// The fixture PPD with other default choices, written into path. (Job
+// options cannot choose "Mirror": libcups marks a job's mirror option as
+// "MirrorPrint".)
+inline std::string PpdWithDefaults(const std::string &path,
+                                   const std::vector<std::pair<std::string, std::string>> &defs) {
+    std::string ppd = ReadFile(FixturePpd());
+    for (const auto &d : defs) {
+        std::string key = "*Default" + d.first + ": ";
+        size_t at = ppd.find(key);
+        if (at != std::string::npos) {
+            size_t eol = ppd.find('\n', at);
+            ppd.replace(at, eol - at, key + d.second);
+        }
+    }
+    WriteFile(path, ppd);
+    return path;
+}
+
 // A scratch folder removed with the fixture.
 class TempDir {
 public:
