@@ -93,7 +93,7 @@ struct Page {
     cups_cspace_t colorSpace = CUPS_CSPACE_RGB;
     cups_order_t colorOrder = CUPS_ORDER_CHUNKED;
     unsigned resolution = 203;
-    unsigned yResolution = 0; // 0: same as resolution
+    int yResolution = -1; // -1: same as resolution
     unsigned copies = 1;
     unsigned bytesPerLine = 0; // 0: computed
     int rowsWritten = -1;      // -1: all
@@ -110,7 +110,7 @@ inline std::function<bool(unsigned, unsigned)> Box(unsigned x0, unsigned y0, uns
 inline void FillHeader(const Page &p, cups_page_header2_t *h) {
     memset(h, 0, sizeof(*h));
     h->HWResolution[0] = p.resolution;
-    h->HWResolution[1] = p.yResolution ? p.yResolution : p.resolution;
+    h->HWResolution[1] = p.yResolution < 0 ? p.resolution : (unsigned)p.yResolution;
     h->PageSize[0] = p.width * 72 / (p.resolution ? p.resolution : 72);
     h->PageSize[1] = p.height * 72 / (p.resolution ? p.resolution : 72);
     h->NumCopies = p.copies;
