@@ -201,8 +201,13 @@ inline Result RunFilter(const Job &run) {
     if (!run.ppd.empty()) {
         env.push_back("PPD=" + run.ppd);
     }
+    // The sanitizers' settings pass through unless the run sets its own.
     for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-        if (getenv(keep)) {
+        bool own = false;
+        for (const std::string &e : run.extraEnv) {
+            own = own || e.rfind(std::string(keep) + "=", 0) == 0;
+        }
+        if (getenv(keep) && !own) {
             env.push_back(std::string(keep) + "=" + getenv(keep));
         }
     }
