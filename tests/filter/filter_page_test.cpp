@@ -186,4 +186,58 @@ TEST(PageEmission, ColourBytesReachTheConversionAsBlueGreenRed) {
                          PageOut(Pack(0, 2, 7, 7, [](int, int y) { return y != 6; }), 1));
 }
 
+// The page's commands: everything from its CLS on.
+std::string PagePart(const std::string &job) {
+    size_t at = job.find("CLS\r\n", 1);
+    return at == std::string::npos ? "" : job.substr(at);
+}
+
+TEST(PageEmission, NoMaximumWidthMeansNoLimit) {
+    Page p = Sized(64, 32, Box(8, 4, 23, 11));
+    Result limited = Print({p});
+    Result unlimited = Print({p}, "MaxOutputWidth=Mm0");
+    EXPECT_EQ(unlimited.status, 0);
+    ASSERT_NE(PagePart(limited.out), "");
+    EXPECT_EQ(PagePart(unlimited.out), PagePart(limited.out));
+}
+
+TEST(PageEmission, AdaptiveThresholdKeepsCleanBlackAndWhite) {
+    // A frame: both grey values occur in the inked area.
+    auto frame = [](unsigned x, unsigned y) {
+        return x >= 8 && x <= 39 && y >= 4 && y <= 19 && !(x > 11 && x < 36 && y > 7 && y < 16);
+    };
+    Page p = Sized(64, 32, frame);
+    Result threshold = Print({p});
+    Result adaptive = Print({p}, "Halftone=Adaptive");
+    EXPECT_EQ(adaptive.status, 0);
+    EXPECT_EQ(adaptive.out, threshold.out);
+    EXPECT_EQ(adaptive.out, Preamble(64, 33) +
+                                PageOut(Pack(8, 4, 39, 19, [&](int x, int y) {
+                                            return frame((unsigned)x, (unsigned)y);
+                                        }),
+                                        1));
+}
+
+TEST(PageEmission, LongSolidLinesAreDashed) {
+    // Two rows of 200 dots (25 mm at 203 dpi) and a dot below them.
+    auto ink = [](unsigned x, unsigned y) {
+        return ((y == 5 || y == 6) && x >= 8 && x <= 207) || (y == 10 && x == 8);
+    };
+    Result r = Print({Sized(256, 16, ink)}, "IsToDashed=On");
+    EXPECT_EQ(r.status, 0);
+    // 3 mm dashes (24 dots) and 1 mm gaps (8 dots); the first column of the
+    // inked area never joins a run, so each run starts one dot in.
+    auto dot = [&](int x, int y) {
+        if (!ink((unsigned)x, (unsigned)y)) {
+            return false;
+        }
+        if (y == 10) {
+            return true;
+        }
+        int offset = x - 9; // from the run's start
+        return !(offset >= 0 && offset < 192 && offset % 32 >= 24);
+    };
+    EXPECT_EQ(r.out, Preamble(256, 17) + PageOut(Pack(8, 5, 207, 10, dot), 1));
+}
+
 } // namespace
