@@ -71,16 +71,32 @@ bool OutputFailed() {
     return true;
 }
 
-void InstallSignals() {
+// The dispositions a job replaces, put back when it ends so that a caller
+// running jobs in its own process keeps its handlers.
+struct tagSIGNALSTATE {
+    struct sigaction term;
+    struct sigaction pipe;
+};
+
+void InstallSignals(tagSIGNALSTATE *saved) {
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     action.sa_handler = CancelJob;
     sigemptyset(&action.sa_mask);
     // Reads resume after the signal: a page being read is read to its end.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGTERM, &action, &saved->term);
     // A vanished reader makes writes fail instead of killing the filter.
-    signal(SIGPIPE, SIG_IGN);
+    struct sigaction ignore;
+    memset(&ignore, 0, sizeof(ignore));
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &saved->pipe);
+}
+
+void RestoreSignals(const tagSIGNALSTATE &saved) {
+    sigaction(SIGTERM, &saved.term, nullptr);
+    sigaction(SIGPIPE, &saved.pipe, nullptr);
 }
 
 } // namespace
@@ -166,7 +182,8 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
     }
 
     Canceled = 0;
-    InstallSignals();
+    tagSIGNALSTATE savedSignals;
+    InstallSignals(&savedSignals);
 
     const char *ppdPath = getenv("PPD");
     ppd_file_t *ppd = ppdOpenFile(ppdPath);
@@ -179,6 +196,7 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
         if (fd != 0) {
             close(fd);
         }
+        RestoreSignals(savedSignals);
         return 1;
     }
 
@@ -321,5 +339,6 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
         status = 1;
     }
     clearerr(stdout);
+    RestoreSignals(savedSignals);
     return status;
 }

@@ -225,6 +225,8 @@ inline Result RunFilter(const Job &run) {
     envp.push_back(nullptr);
     std::string filter = FilterPath();
 
+    // No line of an earlier run may be mistaken for one of this run.
+    unlink(LogPath());
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {

@@ -73,11 +73,19 @@ TEST(InProcess, RefusedJobReleasesWhatItHeld) {
     bad.bitsPerPixel = 32;
     bad.colorSpace = CUPS_CSPACE_CMYK;
     WriteFile(raster, MakeRaster({good, bad}));
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
     int status = -1;
     std::string out = CaptureStdout(dir, [&] { status = RunJob(raster, ""); });
     // The sanitizer build finds any leak of the held page at exit.
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, Preamble(64, 33));
+    // The caller's signal dispositions are back.
+    struct sigaction term, pipe;
+    sigaction(SIGTERM, nullptr, &term);
+    sigaction(SIGPIPE, nullptr, &pipe);
+    EXPECT_EQ(term.sa_handler, SIG_DFL);
+    EXPECT_EQ(pipe.sa_handler, SIG_DFL);
     unsetenv("PPD");
 }
 
