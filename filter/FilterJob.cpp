@@ -250,10 +250,9 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
         RVC_TRACE(kSource, 193, "curPage is %d, bufStart is 0x%x", (int)g_oemPDEV.dwCurPageNum,
                   Low32(g_oemPDEV.bufStart));
 
-        bool emit = g_oemPDEV.dwCurPageNum != 0;
-        if (emit && g_oemPDEV.bufStart == nullptr) {
-            emit = false;
-        } else if (emit) {
+        // The held page goes out now that another page follows it; a page
+        // number without a buffer has nothing to emit.
+        if (g_oemPDEV.dwCurPageNum != 0 && g_oemPDEV.bufStart != nullptr) {
             int result = EmitHeldPage(0);
             bool failed = OutputFailed();
             if (result == 0 || failed) {
