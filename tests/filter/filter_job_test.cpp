@@ -45,8 +45,9 @@ TEST(FilterJob, LogShowsEveryStepWithItsLine) {
     Job run;
     run.input = MakeRaster({InkPage(8, 4, 23, 11)});
     Result r = RunFilter(run);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, 0) << r.err;
     std::string log = ReadFile(LogPath());
+    SCOPED_TRACE("log:\n" + log);
     const char *expected[] = {
         "******************************Start Page 1 ****************************** "
         "rastovortspl:30\r\n",
@@ -97,6 +98,7 @@ TEST(FilterJob, ThreePagesAreEmittedOnePageLate) {
     run.args[5] = kCutOnce;
     run.input = MakeRaster({InkPage(0, 0, 7, 1, 2), InkPage(8, 2, 15, 3, 2), InkPage(16, 4, 23, 5, 2)});
     Result r = RunFilter(run);
+    SCOPED_TRACE("log:\n" + ReadFile(LogPath()));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Finish print operation.Finish print operation.Finish print operation.");
     auto all = [](int, int) { return true; };
