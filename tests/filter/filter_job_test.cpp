@@ -268,4 +268,26 @@ TEST(FilterJob, JobOptionsOverrideThePpdDefaults) {
     EXPECT_EQ(r.out.substr(0, preamble.size()), preamble);
 }
 
+TEST(FilterJob, ShippedPpdsPrintAPage) {
+    for (unsigned dpi : {203u, 300u}) {
+        Page p;
+        p.width = 400;
+        p.height = 300;
+        p.resolution = dpi;
+        p.ink = [](unsigned x, unsigned y) { return (x / 10 + y / 10) % 3 == 0; };
+        Job run;
+        run.ppd = BinaryDir() + "/ppd/rastertovorcp-" + std::to_string(dpi) + ".ppd";
+        run.input = MakeRaster({p});
+        Result r = RunFilter(run);
+        EXPECT_EQ(r.status, 0) << dpi << ": " << r.err;
+        EXPECT_EQ(r.err, "Finish print operation.") << dpi;
+        JobShape shape = ParseJob(r.out);
+        EXPECT_EQ(shape.error, "") << dpi;
+        EXPECT_EQ(shape.cls, 2) << dpi; // the preamble's and the page's
+        EXPECT_EQ(shape.bitmaps, 1) << dpi;
+        EXPECT_EQ(shape.prints, 1) << dpi;
+        EXPECT_EQ(r.out.rfind("CLS\r\nSIZE 400 dot,301 dot\r\n", 0), 0u) << dpi;
+    }
+}
+
 } // namespace
