@@ -112,6 +112,14 @@ void InitializeSetting(char *options, ppd_file_t *ppd) {
     int count = cupsParseOptions(options, 0, &parsed);
     if (count > 0 && parsed != nullptr) {
         cupsMarkOptions(ppd, count, parsed);
+        // libcups takes any option spelled "mirror" for the standard mirror
+        // option and marks MirrorPrint instead, so the label's own "Mirror"
+        // choice would never reach the job: mark it by its exact name.
+        for (int i = 0; i < count; i++) {
+            if (strcmp(parsed[i].name, "Mirror") == 0 && parsed[i].value != nullptr) {
+                ppdMarkOption(ppd, "Mirror", parsed[i].value);
+            }
+        }
     }
     if (parsed != nullptr) {
         cupsFreeOptions(count > 0 ? count : 0, parsed);
