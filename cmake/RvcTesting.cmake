@@ -12,7 +12,11 @@ function(rvc_add_gtest name)
   if(T_PPD_API)
     rvc_uses_ppd_api(${T_SOURCES})
   endif()
-  set(props ENVIRONMENT "LC_ALL=C;RVC_SOURCE_DIR=${CMAKE_SOURCE_DIR};RVC_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  # The trees' paths reach the tests as compile definitions: discovered tests
+  # take only a single-valued environment.
+  target_compile_definitions(${name} PRIVATE RVC_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                             RVC_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set(props ENVIRONMENT LC_ALL=C)
   if(T_FILTER_PROCESS)
     list(APPEND props RESOURCE_LOCK rvc_filter_log)
   endif()
