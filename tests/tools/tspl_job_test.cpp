@@ -51,6 +51,8 @@ TEST(TsplJob, BitmapLayoutAndModes) {
         {bitmap(0, 0, 1, 1, "\x00"s) + bitmap(0, 0, 1, 1, "\xf0"s), {{4, 0}, {5, 0}, {6, 0}, {7, 0}}},
         {bitmap(0, 0, 1, 1, "\x0f"s) + bitmap(0, 0, 1, 1, "\xfe"s, 1), {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {7, 0}}},
         {bitmap(0, 0, 1, 1, "\x0f"s) + bitmap(0, 0, 1, 1, "\x3f"s, 2), {{2, 0}, {3, 0}}},
+        {"REFERENCE 2,1\r\n" + bitmap(0, 0, 1, 1, "\x7f"s), {{2, 1}}},
+        {"DIRECTION 1,1\r\n" + bitmap(0, 5, 1, 1, "\x7f"s), {{23, 5}}},
     };
     for (const Case &c : cases) {
         ReadResult r = read(kSize + "CLS\r\n" + c.draw + print(1));
@@ -164,19 +166,6 @@ TEST(TsplJob, FaultsAreReportedAtTheirByte) {
     ReadResult early = read("CLS\r\n" + bitmap(0, 0, 1, 1, "\x00"s));
     EXPECT_NE(early.error.find("before any SIZE"), std::string::npos);
     EXPECT_NE(read("PRINT 1,1\r\n").error.find("before any SIZE"), std::string::npos);
-}
-
-TEST(TsplJob, Summary) {
-    ReadResult r = read(kSize + "GAP 3 mm,0 mm\r\nCLS\r\nSET CUTTER 1\r\n" + bitmap(8, 2, 1, 2, "\x7f\xfe"s) +
-                        print(2));
-    ASSERT_TRUE(r.ok);
-    std::string s = summary(r.job, {"out/job-001-x2.png"});
-    EXPECT_NE(s.find("  gap: 3 mm, offset 0 mm\n"), std::string::npos) << s;
-    EXPECT_NE(s.find("label 1: 24 x 8 dots, ink 8,2 to 15,3 (8 x 2), copies 2 (labels 1-2), "
-                     "cut after 1 2; cut follows\npng: out/job-001-x2.png\n"),
-              std::string::npos)
-        << s;
-    EXPECT_NE(s.find("total: 2 label(s), 2 cut(s)\n"), std::string::npos) << s;
 }
 
 }  // namespace

@@ -77,8 +77,6 @@ TEST_F(TsplViewCli, StatusesAndCheck) {
         {"--check " + bad, 1, "byte 77: BITMAP payload is short"},
         {"-o " + (dir / "b").string() + " " + bad, 1, "b/bad-001-x3.png\n"},
         {"-s 0 " + good, 2, "scale must be"},
-        {"--frobnicate", 2, "unknown option"},
-        {good + " " + bad, 2, "more than one job"},
         {(dir / "missing.tspl").string(), 3, "cannot open"},
         {"-o /dev/null/x " + good, 3, "cannot create folder"},
         {"--check < " + good, 0, "stdin: valid"},
