@@ -53,7 +53,7 @@ bool encode(std::FILE *file, png_uint_32 width, png_uint_32 height, const unsign
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool writePng(const std::string &path, const Label &label, int scale, std::string &error) {
     if (label.width <= 0 || label.height <= 0) {
@@ -61,7 +61,8 @@ bool writePng(const std::string &path, const Label &label, int scale, std::strin
                 " dots has no picture";
         return false;
     }
-    if (scale < 1) scale = 1;
+    if (scale < 1)
+        scale = 1;
     const std::size_t w = std::size_t(label.width) * scale, h = std::size_t(label.height) * scale;
     if (w > 0x7fffffffu || h > 0x7fffffffu) {
         error = "scaled picture too large for PNG";
@@ -72,7 +73,8 @@ bool writePng(const std::string &path, const Label &label, int scale, std::strin
     std::vector<unsigned char> rows(stride * h, 0xff);
     for (int y = 0; y < label.height; ++y)
         for (int x = 0; x < label.width; ++x) {
-            if (!label.dot(x, y)) continue;
+            if (!label.dot(x, y))
+                continue;
             for (int sy = 0; sy < scale; ++sy)
                 for (int sx = 0; sx < scale; ++sx) {
                     std::size_t px = std::size_t(x) * scale + sx;
@@ -99,4 +101,4 @@ bool writePng(const std::string &path, const Label &label, int scale, std::strin
     return ok;
 }
 
-}  // namespace tsplview
+} // namespace tsplview

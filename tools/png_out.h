@@ -11,4 +11,4 @@ namespace tsplview {
 // error when the file cannot be written or the picture is empty.
 bool writePng(const std::string &path, const Label &label, int scale, std::string &error);
 
-}  // namespace tsplview
+} // namespace tsplview

@@ -35,13 +35,14 @@ std::string quoted(const std::uint8_t *p, std::size_t n) {
             s += buf;
         }
     }
-    if (n > 40) s += "...";
+    if (n > 40)
+        s += "...";
     return s + "'";
 }
 
 // Reads the arguments of one command line, [pos, end) of the job.
 class Cursor {
-public:
+  public:
     Cursor(const std::uint8_t *data, std::size_t pos, std::size_t end, const char *command)
         : d_(data), pos_(pos), end_(end), cmd_(command) {}
 
@@ -50,8 +51,10 @@ public:
 
     bool accept(const char *text) {
         std::size_t n = 0;
-        while (text[n] != 0) ++n;
-        if (end_ - pos_ < n || !std::equal(text, text + n, d_ + pos_)) return false;
+        while (text[n] != 0)
+            ++n;
+        if (end_ - pos_ < n || !std::equal(text, text + n, d_ + pos_))
+            return false;
         pos_ += n;
         return true;
     }
@@ -62,7 +65,8 @@ public:
     }
 
     void expectEnd() {
-        if (!atEnd()) fail(pos_, std::string(cmd_) + ": unexpected " + rest());
+        if (!atEnd())
+            fail(pos_, std::string(cmd_) + ": unexpected " + rest());
     }
 
     // A decimal integer as printf's %d writes it: optional minus, digits.
@@ -90,7 +94,8 @@ public:
     long nonNegative(const char *what) {
         std::size_t start = pos_;
         long v = integer(what);
-        if (v < 0) fail(start, std::string(cmd_) + ": " + what + " must not be negative");
+        if (v < 0)
+            fail(start, std::string(cmd_) + ": " + what + " must not be negative");
         return v;
     }
 
@@ -114,12 +119,14 @@ public:
     }
 
     Switch onOff() {
-        if (accept("ON")) return Switch::On;
-        if (accept("OFF")) return Switch::Off;
+        if (accept("ON"))
+            return Switch::On;
+        if (accept("OFF"))
+            return Switch::Off;
         fail(pos_, std::string(cmd_) + ": expected ON or OFF at " + rest());
     }
 
-private:
+  private:
     std::string rest() const {
         return pos_ == end_ ? std::string("end of command") : quoted(d_ + pos_, end_ - pos_);
     }
@@ -130,18 +137,20 @@ private:
 };
 
 class Printer {
-public:
+  public:
     Printer(const std::uint8_t *data, std::size_t size) : d_(data), size_(size) {}
 
     void run() {
-        while (pos_ < size_) step();
+        while (pos_ < size_)
+            step();
         closeOpen();
-        if (!printed_) job_.settings = settings_;
+        if (!printed_)
+            job_.settings = settings_;
     }
 
     Job &job() { return job_; }
 
-private:
+  private:
     void step() {
         static const char bitmap[] = "BITMAP ";
         const std::size_t bl = sizeof bitmap - 1;
@@ -150,7 +159,8 @@ private:
             return;
         }
         std::size_t start = pos_, i = pos_;
-        while (i < size_ && d_[i] != '\r' && d_[i] != '\n') ++i;
+        while (i < size_ && d_[i] != '\r' && d_[i] != '\n')
+            ++i;
         if (i == size_)
             fail(start, "command " + quoted(d_ + start, i - start) + " is not terminated by CR LF");
         if (d_[i] == '\n')
@@ -160,7 +170,8 @@ private:
         for (std::size_t k = start; k < i; ++k)
             if (d_[k] < 0x20 || d_[k] >= 0x7f)
                 fail(k, "non-text byte in command " + quoted(d_ + start, i - start));
-        if (i == start) fail(start, "empty command (a stray CR LF)");
+        if (i == start)
+            fail(start, "empty command (a stray CR LF)");
         command(start, i);
         pos_ = i + 2;
     }
@@ -209,7 +220,8 @@ private:
             std::size_t at = c.pos();
             long dir = c.integer("direction");
             long mirror = 0;
-            if (c.accept(",")) mirror = c.integer("mirror");
+            if (c.accept(","))
+                mirror = c.integer("mirror");
             c.expectEnd();
             if (dir < 0 || dir > 1 || mirror < 0 || mirror > 1)
                 fail(at, "DIRECTION: values must be 0 or 1");
@@ -248,7 +260,8 @@ private:
             c.expect(" ");
             long sets = c.nonNegative("label sets");
             long copies = 1;
-            if (c.accept(",")) copies = c.nonNegative("copies");
+            if (c.accept(","))
+                copies = c.nonNegative("copies");
             c.expectEnd();
             if (sets * copies > kMaxLabelsPerPrint)
                 fail(start, "PRINT: more labels than this viewer counts (" +
@@ -256,7 +269,8 @@ private:
             print(start, sets * copies);
         } else {
             std::size_t w = start;
-            while (w < end && d_[w] != ' ') ++w;
+            while (w < end && d_[w] != ' ')
+                ++w;
             fail(start, "unknown command " + quoted(d_ + start, w - start));
         }
     }
@@ -276,17 +290,19 @@ private:
             } else {
                 std::size_t at = c.pos();
                 long n = c.integer("cutter interval");
-                if (n < 1) fail(at, "SET CUTTER: interval must be at least 1");
+                if (n < 1)
+                    fail(at, "SET CUTTER: interval must be at least 1");
                 settings_.cutter = int(n);
             }
             // The printer counts towards the next cut afresh from here.
             sinceCut_ = 0;
         } else {
             std::size_t w = c.pos();
-            while (w < end && d_[w] != ' ') ++w;
-            fail(c.pos(), "unknown command 'SET " +
-                              std::string(reinterpret_cast<const char *>(d_ + c.pos()), w - c.pos()) +
-                              "'");
+            while (w < end && d_[w] != ' ')
+                ++w;
+            fail(c.pos(),
+                 "unknown command 'SET " +
+                     std::string(reinterpret_cast<const char *>(d_ + c.pos()), w - c.pos()) + "'");
         }
         c.expectEnd();
     }
@@ -307,15 +323,16 @@ private:
         c.expect(",");
         std::size_t modeAt = c.pos();
         long mode = c.integer("mode");
-        if (mode < 0 || mode > 2) fail(modeAt, "BITMAP: mode must be 0, 1 or 2");
+        if (mode < 0 || mode > 2)
+            fail(modeAt, "BITMAP: mode must be 0, 1 or 2");
         c.expect(",");
-        if (!settings_.haveSize) fail(start, "BITMAP before any SIZE");
+        if (!settings_.haveSize)
+            fail(start, "BITMAP before any SIZE");
         const std::size_t payload = c.pos();
         const unsigned long long need = (unsigned long long)wb * (unsigned long long)h;
         if (need > size_ - payload)
-            fail(payload, "BITMAP payload is short: " + std::to_string(need) +
-                              " bytes declared, " + std::to_string(size_ - payload) +
-                              " left in the job");
+            fail(payload, "BITMAP payload is short: " + std::to_string(need) + " bytes declared, " +
+                              std::to_string(size_ - payload) + " left in the job");
         const std::size_t after = payload + std::size_t(need);
         if (size_ - after < 2 || d_[after] != '\r' || d_[after + 1] != '\n')
             fail(after, "BITMAP: no CR LF after its " + std::to_string(need) +
@@ -328,7 +345,7 @@ private:
             for (long b = 0; b < wb; ++b) {
                 const std::uint8_t byte = d_[payload + std::size_t(r * wb + b)];
                 for (int k = 0; k < 8; ++k) {
-                    const bool isDot = (byte & (0x80 >> k)) == 0;  // bit 0 = dot
+                    const bool isDot = (byte & (0x80 >> k)) == 0; // bit 0 = dot
                     const long px = ox + x + b * 8 + k;
                     if (px >= settings_.width || py >= settings_.height) {
                         clipped += isDot;
@@ -351,7 +368,8 @@ private:
     }
 
     void print(std::size_t start, long count) {
-        if (!settings_.haveSize) fail(start, "PRINT before any SIZE");
+        if (!settings_.haveSize)
+            fail(start, "PRINT before any SIZE");
         if (!printed_) {
             job_.settings = settings_;
             printed_ = true;
@@ -377,9 +395,11 @@ private:
             open_ = &pending_;
         }
         for (const std::string &w : warnings_)
-            if (std::find(open_->warnings.begin(), open_->warnings.end(), w) == open_->warnings.end())
+            if (std::find(open_->warnings.begin(), open_->warnings.end(), w) ==
+                open_->warnings.end())
                 open_->warnings.push_back(w);
-        if (open_->copies == 0) open_->firstNumber = job_.totalLabels + 1;
+        if (open_->copies == 0)
+            open_->firstNumber = job_.totalLabels + 1;
         for (long i = 0; i < count; ++i) {
             ++open_->copies;
             ++job_.totalLabels;
@@ -405,7 +425,8 @@ private:
         l.inked = false;
         for (int yy = 0; yy < l.height; ++yy)
             for (int xx = 0; xx < l.width; ++xx) {
-                if (!l.dot(xx, yy)) continue;
+                if (!l.dot(xx, yy))
+                    continue;
                 if (!l.inked) {
                     l.inked = true;
                     l.inkLeft = l.inkRight = xx;
@@ -428,11 +449,11 @@ private:
             warnings_.push_back(std::move(w));
     }
 
-public:
+  public:
     // A label whose PRINT came before the fault has been printed in full.
     void finishAfterFault() { closeOpen(); }
 
-private:
+  private:
     const std::uint8_t *d_;
     std::size_t size_;
     std::size_t pos_ = 0;
@@ -446,17 +467,20 @@ private:
     Job job_;
 };
 
-const char *word(Switch s) { return s == Switch::On ? "on" : "off"; }
+const char *word(Switch s) {
+    return s == Switch::On ? "on" : "off";
+}
 
 std::string mm(int tenths) {
     std::string s = tenths < 0 ? "-" : "";
     int a = tenths < 0 ? -tenths : tenths;
     s += std::to_string(a / 10);
-    if (a % 10) s += "." + std::to_string(a % 10);
+    if (a % 10)
+        s += "." + std::to_string(a % 10);
     return s + " mm";
 }
 
-}  // namespace
+} // namespace
 
 ReadResult readJob(const std::uint8_t *data, std::size_t size) {
     ReadResult result;
@@ -477,29 +501,40 @@ std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {
     std::ostringstream o;
     const PrinterSettings &s = job.settings;
     o << "settings:\n";
-    if (s.haveSize) o << "  size: " << s.width << " x " << s.height << " dots\n";
+    if (s.haveSize)
+        o << "  size: " << s.width << " x " << s.height << " dots\n";
     if (s.haveGap) {
         if (s.gapTenths == 0 && s.gapOffsetTenths == 0)
             o << "  gap: none (continuous media)\n";
         else
             o << "  gap: " << mm(s.gapTenths) << ", offset " << mm(s.gapOffsetTenths) << "\n";
     }
-    if (s.ribbon != Switch::Unset) o << "  ribbon: " << word(s.ribbon) << "\n";
-    if (s.haveDirection) o << "  direction: " << s.direction << ", mirror " << s.mirror << "\n";
-    if (s.haveReference) o << "  reference: " << s.referenceX << "," << s.referenceY << "\n";
-    if (s.haveDensity) o << "  density: " << s.density << "\n";
-    if (s.haveOffset) o << "  offset: " << mm(s.offsetTenths) << "\n";
-    if (s.tear != Switch::Unset) o << "  tear: " << word(s.tear) << "\n";
-    if (s.peel != Switch::Unset) o << "  peel: " << word(s.peel) << "\n";
-    if (s.cutter == 0) o << "  cutter: off\n";
-    if (s.cutter > 0) o << "  cutter: every " << s.cutter << " label(s)\n";
+    if (s.ribbon != Switch::Unset)
+        o << "  ribbon: " << word(s.ribbon) << "\n";
+    if (s.haveDirection)
+        o << "  direction: " << s.direction << ", mirror " << s.mirror << "\n";
+    if (s.haveReference)
+        o << "  reference: " << s.referenceX << "," << s.referenceY << "\n";
+    if (s.haveDensity)
+        o << "  density: " << s.density << "\n";
+    if (s.haveOffset)
+        o << "  offset: " << mm(s.offsetTenths) << "\n";
+    if (s.tear != Switch::Unset)
+        o << "  tear: " << word(s.tear) << "\n";
+    if (s.peel != Switch::Unset)
+        o << "  peel: " << word(s.peel) << "\n";
+    if (s.cutter == 0)
+        o << "  cutter: off\n";
+    if (s.cutter > 0)
+        o << "  cutter: every " << s.cutter << " label(s)\n";
 
     for (std::size_t i = 0; i < job.labels.size(); ++i) {
         const Label &l = job.labels[i];
         o << "label " << i + 1 << ": " << l.width << " x " << l.height << " dots, ";
         if (l.inked)
-            o << "ink " << l.inkLeft << "," << l.inkTop << " to " << l.inkRight << "," << l.inkBottom
-              << " (" << l.inkRight - l.inkLeft + 1 << " x " << l.inkBottom - l.inkTop + 1 << ")";
+            o << "ink " << l.inkLeft << "," << l.inkTop << " to " << l.inkRight << ","
+              << l.inkBottom << " (" << l.inkRight - l.inkLeft + 1 << " x "
+              << l.inkBottom - l.inkTop + 1 << ")";
         else
             o << "blank";
         o << ", copies " << l.copies;
@@ -511,15 +546,19 @@ std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {
             o << ", no cut";
         } else {
             o << ", cut after";
-            for (long n : l.cutsAfter) o << " " << n;
+            for (long n : l.cutsAfter)
+                o << " " << n;
         }
         o << (l.cutFollows() ? "; cut follows" : "; no cut follows") << "\n";
-        for (const std::string &w : l.warnings) o << "  warning: " << w << "\n";
-        if (l.width == 0 || l.height == 0) o << "  warning: the label has no area, nothing to show\n";
-        if (i < pngPaths.size() && !pngPaths[i].empty()) o << "png: " << pngPaths[i] << "\n";
+        for (const std::string &w : l.warnings)
+            o << "  warning: " << w << "\n";
+        if (l.width == 0 || l.height == 0)
+            o << "  warning: the label has no area, nothing to show\n";
+        if (i < pngPaths.size() && !pngPaths[i].empty())
+            o << "png: " << pngPaths[i] << "\n";
     }
     o << "total: " << job.totalLabels << " label(s), " << job.totalCuts << " cut(s)\n";
     return o.str();
 }
 
-}  // namespace tsplview
+} // namespace tsplview

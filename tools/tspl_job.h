@@ -15,9 +15,9 @@ enum class Switch { Unset, Off, On };
 // The printer's settings as the job left them at a given moment.
 struct PrinterSettings {
     bool haveSize = false;
-    int width = 0, height = 0;  // dots
+    int width = 0, height = 0; // dots
     bool haveGap = false;
-    int gapTenths = 0, gapOffsetTenths = 0;  // tenths of a millimetre
+    int gapTenths = 0, gapOffsetTenths = 0; // tenths of a millimetre
     Switch ribbon = Switch::Unset, tear = Switch::Unset, peel = Switch::Unset;
     bool haveDirection = false;
     int direction = 0, mirror = 0;
@@ -27,7 +27,7 @@ struct PrinterSettings {
     int density = 0;
     bool haveOffset = false;
     int offsetTenths = 0;
-    int cutter = -1;  // -1 never set, 0 off, n: cut after every n labels
+    int cutter = -1; // -1 never set, 0 off, n: cut after every n labels
 };
 
 // One picture that came out of the printer, possibly as several copies:
@@ -35,14 +35,14 @@ struct PrinterSettings {
 // (the cutter sequences resend one page's bitmap block by block).
 struct Label {
     int width = 0, height = 0;
-    std::vector<std::uint8_t> dots;  // width * height, 1 = dot, top row first
+    std::vector<std::uint8_t> dots; // width * height, 1 = dot, top row first
     bool inked = false;
-    int inkLeft = 0, inkTop = 0, inkRight = 0, inkBottom = 0;  // inclusive
+    int inkLeft = 0, inkTop = 0, inkRight = 0, inkBottom = 0; // inclusive
     long copies = 0;
-    long firstNumber = 0;         // job-wide number of its first copy, from 1
-    std::vector<long> cutsAfter;  // job-wide label numbers followed by a cut
+    long firstNumber = 0;        // job-wide number of its first copy, from 1
+    std::vector<long> cutsAfter; // job-wide label numbers followed by a cut
     std::vector<std::string> warnings;
-    std::size_t offset = 0;  // byte offset of its first PRINT
+    std::size_t offset = 0; // byte offset of its first PRINT
 
     bool dot(int x, int y) const { return dots[std::size_t(y) * width + x] != 0; }
     long lastNumber() const { return firstNumber + copies - 1; }
@@ -50,17 +50,17 @@ struct Label {
 };
 
 struct Job {
-    PrinterSettings settings;   // as at the first PRINT (or the end, if none)
-    std::vector<Label> labels;  // only labels with at least one copy
+    PrinterSettings settings;  // as at the first PRINT (or the end, if none)
+    std::vector<Label> labels; // only labels with at least one copy
     long totalLabels = 0;
     long totalCuts = 0;
 };
 
 struct ReadResult {
-    Job job;            // everything read before a fault
+    Job job; // everything read before a fault
     bool ok = true;
     std::size_t errorOffset = 0;
-    std::string error;  // empty when ok
+    std::string error; // empty when ok
 };
 
 // Labels fully read before a fault stay in the result; the one being read
@@ -74,4 +74,4 @@ inline ReadResult readJob(const std::vector<std::uint8_t> &bytes) {
 // written for it, when pngPaths holds one per label), totals.
 std::string summary(const Job &job, const std::vector<std::string> &pngPaths);
 
-}  // namespace tsplview
+} // namespace tsplview

@@ -43,11 +43,12 @@ bool readAll(std::istream &in, std::vector<std::uint8_t> &out) {
 
 std::string pad3(std::size_t n) {
     std::string s = std::to_string(n);
-    while (s.size() < 3) s = "0" + s;
+    while (s.size() < 3)
+        s = "0" + s;
     return s;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
     std::string outDir = ".", input;
@@ -61,13 +62,16 @@ int main(int argc, char **argv) {
         } else if (a == "--check") {
             check = true;
         } else if (a == "-o" || a == "--output") {
-            if (++i == argc) return usage(a + " needs a folder");
+            if (++i == argc)
+                return usage(a + " needs a folder");
             outDir = argv[i];
         } else if (a == "-s" || a == "--scale") {
-            if (++i == argc) return usage(a + " needs a number");
+            if (++i == argc)
+                return usage(a + " needs a number");
             std::string v = argv[i];
-            if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos ||
-                std::stoi(v) < 1 || std::stoi(v) > 16)
+            if (v.empty() || v.size() > 2 ||
+                v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 1 ||
+                std::stoi(v) > 16)
                 return usage("scale must be a whole number from 1 to 16, not '" + v + "'");
             scale = std::stoi(v);
         } else if (a.size() > 1 && a[0] == '-') {
@@ -100,7 +104,8 @@ int main(int argc, char **argv) {
         }
         name = input;
         stem = std::filesystem::path(input).stem().string();
-        if (stem.empty()) stem = "label";
+        if (stem.empty())
+            stem = "label";
     }
 
     const tsplview::ReadResult result = tsplview::readJob(bytes);
@@ -121,18 +126,19 @@ int main(int argc, char **argv) {
         std::error_code ec;
         std::filesystem::create_directories(outDir, ec);
         if (ec) {
-            std::cerr << "tspl-view: cannot create folder " << outDir << ": " << ec.message() << "\n";
+            std::cerr << "tspl-view: cannot create folder " << outDir << ": " << ec.message()
+                      << "\n";
             return kIoError;
         }
     }
     for (std::size_t i = 0; i < result.job.labels.size(); ++i) {
         const tsplview::Label &label = result.job.labels[i];
-        std::string path = (std::filesystem::path(outDir) /
-                            (stem + "-" + pad3(i + 1) + "-x" + std::to_string(label.copies) + ".png"))
+        std::string path = (std::filesystem::path(outDir) / (stem + "-" + pad3(i + 1) + "-x" +
+                                                             std::to_string(label.copies) + ".png"))
                                .string();
         std::string error;
         if (label.width == 0 || label.height == 0) {
-            paths.emplace_back();  // the summary says why
+            paths.emplace_back(); // the summary says why
         } else if (tsplview::writePng(path, label, scale, error)) {
             paths.push_back(path);
         } else {
@@ -144,8 +150,8 @@ int main(int argc, char **argv) {
     std::cout << "job: " << name << " (" << bytes.size() << " bytes)\n"
               << tsplview::summary(result.job, paths);
     if (!result.ok) {
-        std::cerr << "tspl-view: " << name << ": byte " << result.errorOffset << ": " << result.error
-                  << "\n";
+        std::cerr << "tspl-view: " << name << ": byte " << result.errorOffset << ": "
+                  << result.error << "\n";
         return kBadJob;
     }
     return status;

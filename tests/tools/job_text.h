@@ -17,4 +17,6 @@ inline std::string bitmap(int x, int y, int widthBytes, int height, const std::s
            "," + payload + "\r\n";
 }
 
-inline std::string print(int copies) { return "PRINT 1," + std::to_string(copies) + "\r\n"; }
+inline std::string print(int copies) {
+    return "PRINT 1," + std::to_string(copies) + "\r\n";
+}

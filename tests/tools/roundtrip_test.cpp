@@ -21,7 +21,7 @@ using tsplview::ReadResult;
 
 namespace {
 
-constexpr int kSide = 160;  // square pages, so turned pages keep their size
+constexpr int kSide = 160; // square pages, so turned pages keep their size
 
 struct Mark {
     int x, y, w, h, grey;
@@ -30,14 +30,20 @@ using Page = std::vector<Mark>;
 
 // Asymmetric, so every turn and mirror is told apart. Grey 20 is dark enough
 // for the fixture's threshold after its levels curve; grey 60 is not.
-const Page kPage = {{16, 8, 32, 8, 0}, {24, 40, 8, 40, 0}, {100, 120, 2, 2, 0},
-                    {64, 64, 16, 8, 20}, {96, 16, 16, 8, 60}};
+const Page kPage = {{16, 8, 32, 8, 0},
+                    {24, 40, 8, 40, 0},
+                    {100, 120, 2, 2, 0},
+                    {64, 64, 16, 8, 20},
+                    {96, 16, 16, 8, 60}};
 const Page kSecondPage = {{40, 30, 8, 50, 0}, {120, 90, 24, 4, 0}};
 
-bool printed(const Mark &m) { return m.grey < 40; }
+bool printed(const Mark &m) {
+    return m.grey < 40;
+}
 
 fs::path workDir() {
-    fs::path d = fs::path(RVC_TEST_TMP) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::path d =
+        fs::path(RVC_TEST_TMP) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(d);
     fs::create_directories(d);
     return d;
@@ -73,7 +79,8 @@ void writeRaster(const std::string &path, const std::vector<Page> &pages, int co
     close(fd);
 }
 
-ReadResult throughFilter(const std::string &options, const std::vector<Page> &pages, int copies = 1) {
+ReadResult throughFilter(const std::string &options, const std::vector<Page> &pages,
+                         int copies = 1) {
     const fs::path dir = workDir();
     const std::string raster = (dir / "job.ras").string(), out = (dir / "job.tspl").string();
     writeRaster(raster, pages, copies);
@@ -82,7 +89,8 @@ ReadResult throughFilter(const std::string &options, const std::vector<Page> &pa
                             "' 2> '" + (dir / "stderr.txt").string() + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     std::ifstream in(out, std::ios::binary);
-    std::vector<std::uint8_t> job((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> job((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
     ReadResult r = tsplview::readJob(job);
     EXPECT_TRUE(r.ok) << "byte " << r.errorOffset << ": " << r.error;
     return r;
@@ -93,11 +101,13 @@ void expectMarks(const Label &label, const Page &page,
                  const std::function<std::pair<int, int>(int, int)> &place) {
     std::vector<std::uint8_t> want(std::size_t(label.width) * label.height, 0);
     for (const Mark &m : page) {
-        if (!printed(m)) continue;
+        if (!printed(m))
+            continue;
         for (int y = m.y; y < m.y + m.h; ++y)
             for (int x = m.x; x < m.x + m.w; ++x) {
                 auto [px, py] = place(x, y);
-                ASSERT_TRUE(px >= 0 && px < label.width && py >= 0 && py < label.height) << px << "," << py;
+                ASSERT_TRUE(px >= 0 && px < label.width && py >= 0 && py < label.height)
+                    << px << "," << py;
                 want[std::size_t(py) * label.width + px] = 1;
             }
     }
@@ -135,8 +145,8 @@ TEST(RoundTrip, Rotations) {
 
 TEST(RoundTrip, MirrorAfterOffset) {
     // 5 mm right and 2.5 mm down at 203 dpi are 40 and 20 dots.
-    ReadResult r = throughFilter(
-        "Mirror=M1 HorizontalOffsetValue=H5 VerticalOffsetValue=V25", {kPage});
+    ReadResult r =
+        throughFilter("Mirror=M1 HorizontalOffsetValue=H5 VerticalOffsetValue=V25", {kPage});
     ASSERT_EQ(r.job.labels.size(), 1u);
     EXPECT_EQ(r.job.totalCuts, 0);
     expectMarks(r.job.labels[0], kPage,
@@ -163,4 +173,4 @@ TEST(RoundTrip, PaperSavingWithCutsEveryThirdLabel) {
     EXPECT_EQ(r.job.totalLabels, 10);
 }
 
-}  // namespace
+} // namespace

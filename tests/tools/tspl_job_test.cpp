@@ -11,19 +11,21 @@ namespace {
 
 const std::string kSize = "SIZE 24 dot,8 dot\r\n";
 
-ReadResult read(const std::string &job) { return readJob(bytes(job)); }
+ReadResult read(const std::string &job) {
+    return readJob(bytes(job));
+}
 
 std::vector<long> allCuts(const Job &job) {
     std::vector<long> cuts;
-    for (const Label &l : job.labels) cuts.insert(cuts.end(), l.cutsAfter.begin(), l.cutsAfter.end());
+    for (const Label &l : job.labels)
+        cuts.insert(cuts.end(), l.cutsAfter.begin(), l.cutsAfter.end());
     return cuts;
 }
 
 TEST(TsplJob, PreambleSettings) {
-    ReadResult r = read(
-        "CLS\r\nSIZE 816 dot,1219 dot\r\nGAP 2.5 mm,-1.5 mm\r\nSET RIBBON ON\r\n"
-        "DIRECTION 1,0\r\nREFERENCE 0,0\r\nDENSITY 8\r\nOFFSET 2.5 mm\r\n"
-        "SET TEAR ON\r\nSET PEEL OFF\r\nSET CUTTER OFF\r\n");
+    ReadResult r = read("CLS\r\nSIZE 816 dot,1219 dot\r\nGAP 2.5 mm,-1.5 mm\r\nSET RIBBON ON\r\n"
+                        "DIRECTION 1,0\r\nREFERENCE 0,0\r\nDENSITY 8\r\nOFFSET 2.5 mm\r\n"
+                        "SET TEAR ON\r\nSET PEEL OFF\r\nSET CUTTER OFF\r\n");
     ASSERT_TRUE(r.ok) << r.error;
     const PrinterSettings &s = r.job.settings;
     EXPECT_EQ(s.width, 816);
@@ -48,8 +50,10 @@ TEST(TsplJob, BitmapLayoutAndModes) {
         std::vector<std::pair<int, int>> dots;
     } cases[] = {
         {bitmap(8, 2, 2, 2, "\x7f\xff\xff\xfe"s), {{8, 2}, {23, 3}}},
-        {bitmap(0, 0, 1, 1, "\x00"s) + bitmap(0, 0, 1, 1, "\xf0"s), {{4, 0}, {5, 0}, {6, 0}, {7, 0}}},
-        {bitmap(0, 0, 1, 1, "\x0f"s) + bitmap(0, 0, 1, 1, "\xfe"s, 1), {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {7, 0}}},
+        {bitmap(0, 0, 1, 1, "\x00"s) + bitmap(0, 0, 1, 1, "\xf0"s),
+         {{4, 0}, {5, 0}, {6, 0}, {7, 0}}},
+        {bitmap(0, 0, 1, 1, "\x0f"s) + bitmap(0, 0, 1, 1, "\xfe"s, 1),
+         {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {7, 0}}},
         {bitmap(0, 0, 1, 1, "\x0f"s) + bitmap(0, 0, 1, 1, "\x3f"s, 2), {{2, 0}, {3, 0}}},
         {"REFERENCE 2,1\r\n" + bitmap(0, 0, 1, 1, "\x7f"s), {{2, 1}}},
         {"DIRECTION 1,1\r\n" + bitmap(0, 5, 1, 1, "\x7f"s), {{23, 5}}},
@@ -61,9 +65,11 @@ TEST(TsplJob, BitmapLayoutAndModes) {
         const Label &l = r.job.labels[0];
         int count = 0;
         for (int y = 0; y < l.height; ++y)
-            for (int x = 0; x < l.width; ++x) count += l.dot(x, y);
+            for (int x = 0; x < l.width; ++x)
+                count += l.dot(x, y);
         EXPECT_EQ(count, int(c.dots.size())) << c.draw;
-        for (auto [x, y] : c.dots) EXPECT_TRUE(l.dot(x, y)) << x << "," << y;
+        for (auto [x, y] : c.dots)
+            EXPECT_TRUE(l.dot(x, y)) << x << "," << y;
         EXPECT_EQ(l.inkLeft, c.dots.front().first);
         EXPECT_EQ(l.inkBottom, c.dots.back().second);
     }
@@ -93,20 +99,28 @@ TEST(TsplJob, CutterSequences) {
         std::vector<long> copies, cuts;
     } cases[] = {
         // every 3rd of 5 copies on two pages, the job's last label cut too
-        {"interval", kSize + "CLS\r\n" + off + block(2) + one + block(1) + off + block(2) + "CLS\r\n" +
-                         off + block(0) + one + block(1) + off + block(2) + one + block(1) + off +
-                         block(0) + one + block(1),
-         {5, 5}, {3, 6, 9, 10}},
-        {"every label", kSize + "CLS\r\n" + one + block(2) + "CLS\r\n" + block(1), {2, 1}, {1, 2, 3}},
-        {"end of job", kSize + "CLS\r\n" + off + block(2) + "CLS\r\nSET CUTTER 2\r\n" + block(2),
-         {2, 2}, {4}},
+        {"interval",
+         kSize + "CLS\r\n" + off + block(2) + one + block(1) + off + block(2) + "CLS\r\n" + off +
+             block(0) + one + block(1) + off + block(2) + one + block(1) + off + block(0) + one +
+             block(1),
+         {5, 5},
+         {3, 6, 9, 10}},
+        {"every label",
+         kSize + "CLS\r\n" + one + block(2) + "CLS\r\n" + block(1),
+         {2, 1},
+         {1, 2, 3}},
+        {"end of job",
+         kSize + "CLS\r\n" + off + block(2) + "CLS\r\nSET CUTTER 2\r\n" + block(2),
+         {2, 2},
+         {4}},
         {"nothing printed", kSize + "CLS\r\n" + block(0), {}, {}},
     };
     for (const Case &c : cases) {
         ReadResult r = read(c.job);
         ASSERT_TRUE(r.ok) << c.name << ": " << r.error;
         std::vector<long> copies;
-        for (const Label &l : r.job.labels) copies.push_back(l.copies);
+        for (const Label &l : r.job.labels)
+            copies.push_back(l.copies);
         EXPECT_EQ(copies, c.copies) << c.name;
         EXPECT_EQ(allCuts(r.job), c.cuts) << c.name;
         EXPECT_EQ(r.job.totalCuts, long(c.cuts.size())) << c.name;
@@ -114,9 +128,10 @@ TEST(TsplJob, CutterSequences) {
 }
 
 TEST(TsplJob, PaperSavingPagesCarryTheirOwnSize) {
-    ReadResult r = read("CLS\r\nGAP 0 mm,0 mm\r\nCLS\r\nSIZE 16 dot,10 dot\r\n" +
-                        bitmap(0, 0, 1, 2, "\x00\x00"s) + print(1) + "CLS\r\nSIZE 32 dot,12 dot\r\n" +
-                        bitmap(8, 0, 1, 4, std::string(4, '\0')) + print(1));
+    ReadResult r =
+        read("CLS\r\nGAP 0 mm,0 mm\r\nCLS\r\nSIZE 16 dot,10 dot\r\n" +
+             bitmap(0, 0, 1, 2, "\x00\x00"s) + print(1) + "CLS\r\nSIZE 32 dot,12 dot\r\n" +
+             bitmap(8, 0, 1, 4, std::string(4, '\0')) + print(1));
     ASSERT_TRUE(r.ok) << r.error;
     ASSERT_EQ(r.job.labels.size(), 2u);
     EXPECT_EQ(r.job.labels[0].width, 16);
@@ -130,7 +145,7 @@ TEST(TsplJob, FaultsAreReportedAtTheirByte) {
     const std::size_t g = good.size();
     struct Case {
         std::string tail;
-        std::size_t offset;  // from the end of the good part
+        std::size_t offset; // from the end of the good part
         const char *message;
     } cases[] = {
         {"BITMAP 0,0,2,2,0,\xff\xff\xff"s, 17, "payload is short"},
@@ -168,4 +183,4 @@ TEST(TsplJob, FaultsAreReportedAtTheirByte) {
     EXPECT_NE(read("PRINT 1,1\r\n").error.find("before any SIZE"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

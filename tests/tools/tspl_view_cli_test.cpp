@@ -24,19 +24,22 @@ Outcome run(const std::string &args) {
     std::string cmd = std::string(TSPL_VIEW_EXE) + " " + args + " 2>&1";
     Outcome r{-1, ""};
     FILE *p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
+    if (p == nullptr)
+        return r;
     char buf[4096];
     std::size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
     int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
 }
 
 class TsplViewCli : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir = fs::path(RVC_TEST_TMP) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir = fs::path(RVC_TEST_TMP) /
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -90,4 +93,4 @@ TEST_F(TsplViewCli, StatusesAndCheck) {
     EXPECT_FALSE(fs::exists(fs::current_path() / "good-001-x3.png"));
 }
 
-}  // namespace
+} // namespace
