@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,12 +80,29 @@ void writeRaster(const std::string &path, const std::vector<Page> &pages, int co
     close(fd);
 }
 
-ReadResult throughFilter(const std::string &options, const std::vector<Page> &pages,
-                         int copies = 1) {
+// The fixture PPD with some defaults changed: libcups' cupsMarkOptions takes
+// a job option named "mirror" for its own MirrorPrint, so the filter's
+// Mirror can only come from the PPD's default.
+std::string ppdWithDefaults(const fs::path &dir,
+                            const std::map<std::string, std::string> &defaults) {
+    std::ifstream in(RVC_TEST_PPD);
+    const std::string path = (dir / "test.ppd").string();
+    std::ofstream out(path);
+    for (std::string line; std::getline(in, line);) {
+        for (const auto &[keyword, choice] : defaults)
+            if (line.rfind("*Default" + keyword + ":", 0) == 0)
+                line = "*Default" + keyword + ": " + choice;
+        out << line << "\n";
+    }
+    return path;
+}
+
+ReadResult throughFilter(const std::string &options, const std::vector<Page> &pages, int copies = 1,
+                         const std::map<std::string, std::string> &defaults = {}) {
     const fs::path dir = workDir();
     const std::string raster = (dir / "job.ras").string(), out = (dir / "job.tspl").string();
     writeRaster(raster, pages, copies);
-    const std::string cmd = "PPD='" + std::string(RVC_TEST_PPD) + "' '" + RVC_FILTER_EXE +
+    const std::string cmd = "PPD='" + ppdWithDefaults(dir, defaults) + "' '" + RVC_FILTER_EXE +
                             "' 1 tester title 1 '" + options + "' '" + raster + "' > '" + out +
                             "' 2> '" + (dir / "stderr.txt").string() + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
@@ -145,8 +163,8 @@ TEST(RoundTrip, Rotations) {
 
 TEST(RoundTrip, MirrorAfterOffset) {
     // 5 mm right and 2.5 mm down at 203 dpi are 40 and 20 dots.
-    ReadResult r =
-        throughFilter("Mirror=M1 HorizontalOffsetValue=H5 VerticalOffsetValue=V25", {kPage});
+    ReadResult r = throughFilter("HorizontalOffsetValue=H5 VerticalOffsetValue=V25", {kPage}, 1,
+                                 {{"Mirror", "M1"}});
     ASSERT_EQ(r.job.labels.size(), 1u);
     EXPECT_EQ(r.job.totalCuts, 0);
     expectMarks(r.job.labels[0], kPage,
