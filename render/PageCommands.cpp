@@ -45,7 +45,9 @@ void CTSPLRenderClass::OutPutPageCommands(tagRECT rect, unsigned char *bitmap, u
         free(bitmap);
         return;
     }
-    uint32_t &printed = pOemPdev->dwPagePrinted;
+    // The record is packed: its counter is read and stored by value, never
+    // bound to a (misaligned) reference.
+    uint32_t printed = pOemPdev->dwPagePrinted;
 
     // One print block: the same bitmap is sent again for every block.
     auto writeBlock = [&](int32_t count) {
@@ -60,6 +62,7 @@ void CTSPLRenderClass::OutPutPageCommands(tagRECT rect, unsigned char *bitmap, u
     auto block = [&](int32_t count) {
         writeBlock(count);
         printed += (uint32_t)count;
+        pOemPdev->dwPagePrinted = printed;
     };
 
     OutPutCLSCommand();
