@@ -480,6 +480,30 @@ std::string mm(int tenths) {
     return s + " mm";
 }
 
+// Label numbers for a human: runs of consecutive numbers as ranges, and a
+// long roll cut after every label does not fill the screen.
+std::string labelList(const std::vector<long> &numbers) {
+    std::string s;
+    std::size_t items = 0, i = 0;
+    for (; i < numbers.size() && items < 12; ++items) {
+        std::size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+            ++j;
+        if (!s.empty())
+            s += " ";
+        s += std::to_string(numbers[i]);
+        if (j - i >= 2) {
+            s += "-" + std::to_string(numbers[j]);
+            i = j + 1;
+        } else {
+            ++i;
+        }
+    }
+    if (i < numbers.size())
+        s += " and " + std::to_string(numbers.size() - i) + " more";
+    return s;
+}
+
 } // namespace
 
 ReadResult readJob(const std::uint8_t *data, std::size_t size) {
@@ -542,14 +566,11 @@ std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {
             o << " (labels " << l.firstNumber << "-" << l.lastNumber() << ")";
         else
             o << " (label " << l.firstNumber << ")";
-        if (l.cutsAfter.empty()) {
-            o << ", no cut";
-        } else {
-            o << ", cut after";
-            for (long n : l.cutsAfter)
-                o << " " << n;
-        }
-        o << (l.cutFollows() ? "; cut follows" : "; no cut follows") << "\n";
+        if (l.cutsAfter.empty())
+            o << ", no cut\n";
+        else
+            o << ", cut after " << labelList(l.cutsAfter)
+              << (l.cutFollows() ? "; cut follows\n" : "; no cut follows\n");
         for (const std::string &w : l.warnings)
             o << "  warning: " << w << "\n";
         if (l.width == 0 || l.height == 0)
