@@ -398,17 +398,16 @@ class Printer {
             if (std::find(open_->warnings.begin(), open_->warnings.end(), w) ==
                 open_->warnings.end())
                 open_->warnings.push_back(w);
-        if (open_->copies == 0)
-            open_->firstNumber = job_.totalLabels + 1;
-        for (long i = 0; i < count; ++i) {
-            ++open_->copies;
-            ++job_.totalLabels;
-            if (settings_.cutter > 0 && ++sinceCut_ >= settings_.cutter) {
-                sinceCut_ = 0;
+        if (settings_.cutter > 0) {
+            const long n = settings_.cutter;
+            for (long k = n - sinceCut_; k <= count; k += n) {
+                open_->cutsAfter.push_back(job_.totalLabels + k);
                 ++job_.totalCuts;
-                open_->cutsAfter.push_back(job_.totalLabels);
             }
+            sinceCut_ = (sinceCut_ + count) % n;
         }
+        open_->copies += count;
+        job_.totalLabels += count;
         clsSincePrint_ = false;
         sizeSincePrint_ = false;
     }

@@ -113,6 +113,10 @@ TEST(TsplJob, CutterSequences) {
          kSize + "CLS\r\n" + off + block(2) + "CLS\r\nSET CUTTER 2\r\n" + block(2),
          {2, 2},
          {4}},
+        {"count carried",
+         kSize + "CLS\r\nSET CUTTER 2\r\n" + block(1) + "CLS\r\n" + block(3),
+         {1, 3},
+         {2, 4}},
         {"nothing printed", kSize + "CLS\r\n" + block(0), {}, {}},
     };
     for (const Case &c : cases) {
