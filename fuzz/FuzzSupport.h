@@ -43,3 +43,18 @@ private:
 } // namespace rvcfuzz
 
 #endif
+
+namespace rvcfuzz {
+
+// Standard output into a memory file, emptied before each input, so that
+// the harness can read back what the code under test printed.
+void CaptureStandardOutput();
+// Everything written to standard output since the last call (flushed first).
+std::string TakeCapturedOutput();
+
+// Checks the shape of TSPL job data: text commands ending in CR LF, every
+// BITMAP header followed by exactly width x height bytes and CR LF. Returns
+// an empty string when the data is well formed, else what is wrong.
+std::string CheckTsplShape(const std::string &data);
+
+} // namespace rvcfuzz
