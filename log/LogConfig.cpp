@@ -29,7 +29,9 @@ uint64_t readNumber(const std::string &text) {
     return negative ? 0 - value : value;
 }
 
-bool readBool(const std::string &value) { return !(value == "false" || value == "0"); }
+bool readBool(const std::string &value) {
+    return !(value == "false" || value == "0");
+}
 
 } // namespace
 
@@ -166,7 +168,9 @@ bool LogerManager::onHotChange(int id, LogDataType code, int value, const std::s
     return true;
 }
 
-bool LogerManager::enableLogger(int id, bool enable) { return hotChange(id, Enable, enable, ""); }
+bool LogerManager::enableLogger(int id, bool enable) {
+    return hotChange(id, Enable, enable, "");
+}
 
 bool LogerManager::setLoggerName(int id, const char *name) {
     if (!validId(id) || name == nullptr || name[0] == '\0')
@@ -190,7 +194,9 @@ bool LogerManager::setLoggerPath(int id, const char *path) {
     return hotChange(id, Path, 0, text);
 }
 
-bool LogerManager::setLoggerLevel(int id, int level) { return hotChange(id, Level, level, ""); }
+bool LogerManager::setLoggerLevel(int id, int level) {
+    return hotChange(id, Level, level, "");
+}
 
 bool LogerManager::setLoggerFileLine(int id, bool enable) {
     return hotChange(id, FileLine, enable, "");
@@ -264,8 +270,8 @@ bool LogerManager::applyConfig(const std::string &text, bool onlyUpdate) {
     size_t begin = 0;
     for (;;) {
         size_t end = text.find_first_of("\r\n", begin);
-        std::string line = text.substr(begin, end == std::string::npos ? std::string::npos
-                                                                       : end - begin);
+        std::string line =
+            text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
         parseConfigLine(line, section, entries);
         if (end == std::string::npos)
             break;

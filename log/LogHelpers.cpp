@@ -48,17 +48,27 @@ bool ThreadHelper::wait() {
     return pthread_join(hThread, nullptr) == 0;
 }
 
-LockHelper::LockHelper() { pthread_mutex_init(&hMutex, nullptr); }
+LockHelper::LockHelper() {
+    pthread_mutex_init(&hMutex, nullptr);
+}
 
-LockHelper::~LockHelper() { pthread_mutex_destroy(&hMutex); }
+LockHelper::~LockHelper() {
+    pthread_mutex_destroy(&hMutex);
+}
 
-void LockHelper::lock() { pthread_mutex_lock(&hMutex); }
+void LockHelper::lock() {
+    pthread_mutex_lock(&hMutex);
+}
 
-void LockHelper::unLock() { pthread_mutex_unlock(&hMutex); }
+void LockHelper::unLock() {
+    pthread_mutex_unlock(&hMutex);
+}
 
 SemHelper::SemHelper() : hSem(), bCreated(false) {}
 
-SemHelper::~SemHelper() { destroy(); }
+SemHelper::~SemHelper() {
+    destroy();
+}
 
 bool SemHelper::create(int initial) {
     destroy(); // a restart must not initialise a live semaphore twice
@@ -90,7 +100,9 @@ bool SemHelper::wait(int timeout) {
     }
 }
 
-bool SemHelper::post() { return bCreated && sem_post(&hSem) == 0; }
+bool SemHelper::post() {
+    return bCreated && sem_post(&hSem) == 0;
+}
 
 std::string LogFileHandler::readContent() {
     std::string text;

@@ -20,32 +20,32 @@ int64_t wallClockMs();
 void closeLogFile(FILE *&file);
 
 class ThreadHelper {
-public:
+  public:
     ThreadHelper();
     virtual ~ThreadHelper();
     virtual void run() = 0;
     bool start();
     bool wait();
 
-private:
+  private:
     static void *threadProc(void *self);
     pthread_t hThread;
     bool bStarted;
 };
 
 class LockHelper {
-public:
+  public:
     LockHelper();
     virtual ~LockHelper();
     void lock();
     void unLock();
 
-private:
+  private:
     pthread_mutex_t hMutex;
 };
 
 class SemHelper {
-public:
+  public:
     SemHelper();
     virtual ~SemHelper();
     bool create(int initial);
@@ -55,13 +55,13 @@ public:
     bool post();
     bool isCreated() const { return bCreated; }
 
-private:
+  private:
     sem_t hSem;
     bool bCreated;
 };
 
 class LogFileHandler {
-public:
+  public:
     LogFileHandler() : file(nullptr) {}
     virtual ~LogFileHandler() { close(); }
     LogFileHandler(const LogFileHandler &) = delete;

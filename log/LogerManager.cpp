@@ -16,17 +16,16 @@ namespace tslog {
 
 namespace {
 
-const char lutDec[201] =
-    "00010203040506070809"
-    "10111213141516171819"
-    "20212223242526272829"
-    "30313233343536373839"
-    "40414243444546474849"
-    "50515253545556575859"
-    "60616263646566676869"
-    "70717273747576777879"
-    "80818283848586878889"
-    "90919293949596979899";
+const char lutDec[201] = "00010203040506070809"
+                         "10111213141516171819"
+                         "20212223242526272829"
+                         "30313233343536373839"
+                         "40414243444546474849"
+                         "50515253545556575859"
+                         "60616263646566676869"
+                         "70717273747576777879"
+                         "80818283848586878889"
+                         "90919293949596979899";
 
 // Decimal of v, at least minDigits digits, into out; returns the length.
 // Built two digits at a time from the end of a 64-byte scratch area.
@@ -63,7 +62,9 @@ thread_local int64_t g_curDayTime = 0;
 thread_local struct tm g_tt;
 thread_local bool g_dayCached = false;
 
-uint32_t kernelThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t kernelThreadId() {
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
 // Local midnight of t, with the broken-down local date of t in day.
 int64_t localMidnight(int64_t t, struct tm &day) {
@@ -89,7 +90,9 @@ void appendText(LogData *record, const char *text, size_t length) {
     record->contentLength += static_cast<int32_t>(length);
 }
 
-void appendText(LogData *record, const char *text) { appendText(record, text, strlen(text)); }
+void appendText(LogData *record, const char *text) {
+    appendText(record, text, strlen(text));
+}
 
 void appendText(LogData *record, const std::string &text) {
     appendText(record, text.data(), text.size());
@@ -194,7 +197,9 @@ bool LogerManager::accepts(int id, int level) const {
     return info.enable && level >= info.level;
 }
 
-bool LogerManager::prePushLog(int id, int level) { return accepts(id, level); }
+bool LogerManager::prePushLog(int id, int level) {
+    return accepts(id, level);
+}
 
 LogData *LogerManager::makeLogData(int id, int level) {
     LogData *record = nullptr;
@@ -374,6 +379,10 @@ bool LogerManager::openLogger(LogData *record) {
         file = fdopen(fd, "ab");
         if (file == nullptr)
             close(fd);
+        else
+            // Unbuffered: a line is one write call, and a short write shows
+            // up in fwrite's count instead of being lost at fclose.
+            setvbuf(file, nullptr, _IONBF, 0);
     }
     long size = -1;
     if (file != nullptr && fseek(file, 0, SEEK_END) == 0) {
@@ -437,7 +446,8 @@ void LogerManager::run() {
     running = true;
     if (prePushLog(0, LOG_ALARM)) {
         LogData *record = makeLogData(0, LOG_ALARM);
-        appendText(record, "-----------------  tslog thread started!   ----------------------------");
+        appendText(record,
+                   "-----------------  tslog thread started!   ----------------------------");
         pushLog(record, "tslog", 1936);
     }
     for (int id = 0; id <= lastId; ++id) {
@@ -487,15 +497,25 @@ void LogerManager::run() {
     }
 }
 
-bool LogerManager::isLoggerEnable(int id) { return validId(id) && loggers[id].enable; }
+bool LogerManager::isLoggerEnable(int id) {
+    return validId(id) && loggers[id].enable;
+}
 
-uint64_t LogerManager::getStatusTotalWriteCount() { return totalWriteCount; }
+uint64_t LogerManager::getStatusTotalWriteCount() {
+    return totalWriteCount;
+}
 
-uint64_t LogerManager::getStatusTotalWriteBytes() { return totalWriteBytes; }
+uint64_t LogerManager::getStatusTotalWriteBytes() {
+    return totalWriteBytes;
+}
 
-uint64_t LogerManager::getStatusTotalPushQueue() { return 0; }
+uint64_t LogerManager::getStatusTotalPushQueue() {
+    return 0;
+}
 
-uint64_t LogerManager::getStatusTotalPopQueue() { return 0; }
+uint64_t LogerManager::getStatusTotalPopQueue() {
+    return 0;
+}
 
 uint32_t LogerManager::getStatusActiveLoggers() {
     uint32_t count = 0;

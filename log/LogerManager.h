@@ -50,7 +50,7 @@ bool parseConfigLine(const std::string &line, std::string &sectionKey,
                      std::map<std::string, LoggerInfo> &entries);
 
 class LogerManager : public ThreadHelper, public ILogManager {
-public:
+  public:
     LogerManager();
     ~LogerManager() override;
     void run() override;
@@ -97,7 +97,7 @@ public:
     // allocator can be exercised.
     static void *(*recordAllocator)(size_t size);
 
-private:
+  private:
     bool validId(int id) const { return id >= 0 && id <= lastId; }
     bool accepts(int id, int level) const;
     bool applyConfig(const std::string &text, bool onlyUpdate);

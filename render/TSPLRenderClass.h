@@ -34,6 +34,8 @@ public:
     // Output operations: one command each, returning the bytes written.
     int OutPutCLSCommand();
     void OutputCRCMD();
+    // The label size from the page geometry, kept in nSizeWidth and
+    // nSizeHeight; 0, nothing written, when a resolution is 0.
     int OutPutSizeCommand();
     int OutPutSizeCommand(int width, int height);
     int OutputGapCmd(short distance, short offset);

@@ -52,4 +52,34 @@ float GetOptionChoiceIndexf(const char *keyword, ppd_file_t *ppd);
 // Clears and fills the record; does nothing at all for a null record or PPD.
 void InitalizeOemCfg(tagOEMCFG *cfg, ppd_file_t *ppd, const cups_page_header2_t *header);
 
+// The initialisers InitalizeOemCfg runs, one per setting, in its order. Each
+// writes only its own members and does nothing when an argument is null.
+void InitMirror(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitRotation(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitNegativeFilm(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitDensity(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitHorizontalOffset(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitHorizontalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitVerticalOffset(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitVerticalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitBrightness(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitContrast(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitLevels(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitHalftone(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitPrintMethod(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitMediaType(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitGapOffset(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitGapHeight(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitMode(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitCutMethod(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitInterval(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitFeed(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitOutputDpi(tagOEMCFG *cfg, const cups_page_header2_t *header);
+void InitMaxOutputWidth(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitIsSolidToDashed(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitSolidMinLength(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitIntervalBlack(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitIntervalWhite(tagOEMCFG *cfg, ppd_file_t *ppd);
+void InitSavePaper(tagOEMCFG *cfg, ppd_file_t *ppd);
+
 #endif

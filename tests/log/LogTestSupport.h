@@ -20,7 +20,7 @@ inline tslog::LogerManager *manager() {
 }
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/rvc_log_test_XXXXXX";
         const char *made = mkdtemp(pattern);
@@ -40,7 +40,9 @@ inline std::string readFile(const std::string &path) {
     return out.str();
 }
 
-inline bool fileExists(const std::string &path) { return std::ifstream(path).good(); }
+inline bool fileExists(const std::string &path) {
+    return std::ifstream(path).good();
+}
 
 // Lines of a log file, each without its CR LF; fails when a line lacks it.
 inline std::vector<std::string> readLines(const std::string &path) {

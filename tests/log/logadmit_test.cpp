@@ -45,10 +45,17 @@ TEST(LogAdmission, IdLevelAndEnableRules) {
         int level;
         bool accepted;
     } cases[] = {
-        {0, tslog::LOG_TRACE, false}, {0, tslog::LOG_DEBUG, true}, {0, tslog::LOG_FATAL, true},
-        {0, 7, false},                {0, -1, false},              {0, 1000, false},
-        {-1, tslog::LOG_DEBUG, false}, {2, tslog::LOG_DEBUG, false}, {19, tslog::LOG_FATAL, false},
-        {second, tslog::LOG_INFO, false}, {second, tslog::LOG_WARN, true},
+        {0, tslog::LOG_TRACE, false},
+        {0, tslog::LOG_DEBUG, true},
+        {0, tslog::LOG_FATAL, true},
+        {0, 7, false},
+        {0, -1, false},
+        {0, 1000, false},
+        {-1, tslog::LOG_DEBUG, false},
+        {2, tslog::LOG_DEBUG, false},
+        {19, tslog::LOG_FATAL, false},
+        {second, tslog::LOG_INFO, false},
+        {second, tslog::LOG_WARN, true},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(m->prePushLog(c.id, c.level), c.accepted) << c.id << "/" << c.level;
@@ -124,7 +131,9 @@ TEST(LogPool, HoldsAtMost200AndStopEmptiesIt) {
 }
 
 namespace {
-void *noMemory(size_t) { return nullptr; }
+void *noMemory(size_t) {
+    return nullptr;
+}
 } // namespace
 
 TEST(LogPool, AllocationFailureDropsTheTraceSafely) {

@@ -1,8 +1,10 @@
 #include "LogTestSupport.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <regex>
@@ -25,8 +27,9 @@ TEST(LogStartup, StartWritesBannerAndListingThenTraces) {
         lines[0], std::regex(stamp + "LOG_ALARM -----------------  tslog thread started!   "
                                      "---------------------------- tslog:1936")))
         << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + "LOG_ALARM logger id=0 key=Main name=vortspl path=" +
-                                                      dir.path + "/ level=1 display=true tslog:1946")))
+    EXPECT_TRUE(std::regex_match(
+        lines[1], std::regex(stamp + "LOG_ALARM logger id=0 key=Main name=vortspl path=" +
+                             dir.path + "/ level=1 display=true tslog:1946")))
         << lines[1];
     EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + "LOG_DEBUG abc rastovortspl:178")))
         << lines[2];
@@ -51,7 +54,9 @@ tslog::LogData *recordAt(int id, int64_t time, const char *text) {
     return record;
 }
 
-int64_t march3of2024() { return 1709467200; } // 2024-03-03 12:00:00 UTC
+int64_t march3of2024() {
+    return 1709467200;
+} // 2024-03-03 12:00:00 UTC
 
 bool isDirectory(const std::string &path) {
     struct stat st;
@@ -73,8 +78,8 @@ TEST(LogStartup, ListingNamesEveryEnabledLogger) {
     EXPECT_FALSE(m->start()); // already running: nothing more is written
     std::vector<std::string> lines = readLines(dir.path + "/Main.log");
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(messageOf(lines[1]),
-              "logger id=0 key=Main name=Main path=" + dir.path + "/ level=1 display=true tslog:1946");
+    EXPECT_EQ(messageOf(lines[1]), "logger id=0 key=Main name=Main path=" + dir.path +
+                                       "/ level=1 display=true tslog:1946");
     EXPECT_EQ(messageOf(lines[2]),
               "logger id=1 key=Second name=Second path=./log/ level=4 display=false tslog:1946");
     EXPECT_FALSE(fileExists("./log/Second.log"));
@@ -259,4 +264,41 @@ TEST(LogThreads, ConcurrentLinesStayWhole) {
     EXPECT_EQ(seen[0], perThread);
     EXPECT_EQ(seen[1], perThread);
     EXPECT_EQ(m->getStatusTotalWriteCount(), 2u + 2 * perThread);
+}
+
+TEST(LogFiles, ShortWriteClosesOnceAndTheNextLineReopens) {
+    TempDir dir;
+    tslog::LogerManager *m = manager();
+    ASSERT_TRUE(m->setLoggerPath(0, dir.path.c_str()));
+    ASSERT_TRUE(m->start());
+    std::string file = dir.path + "/Main.log";
+    off_t size = static_cast<off_t>(readFile(file).size());
+    // A file-size limit just past the current end makes the next write short.
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(size + 10);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 1, "%s", std::string(200, 's').c_str());
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_FALSE(m->getLoggerInfo(0)->file.isOpen());
+    EXPECT_EQ(readFile(file).size(), static_cast<size_t>(size + 10));
+    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 2, "after");
+    std::string text = readFile(file);
+    EXPECT_EQ(text.substr(text.size() - 22), "after rastovortspl:2\r\n");
+}
+
+TEST(LogFiles, NameTooLongForAPathIsNeverCut) {
+    TempDir dir;
+    tslog::LogerManager *m = manager();
+    ASSERT_TRUE(m->setLoggerPath(0, dir.path.c_str()));
+    ASSERT_TRUE(m->start());
+    int id = m->createLogger(std::string(600, 'k').c_str());
+    ASSERT_EQ(id, 1);
+    EXPECT_FALSE(m->setLoggerPath(id, dir.path.c_str()));
+    uint64_t count = m->getStatusTotalWriteCount();
+    EXPECT_TRUE(m->pushLog(m->makeLogData(id, tslog::LOG_DEBUG), "f", 1));
+    EXPECT_FALSE(m->getLoggerInfo(id)->outfile);
+    EXPECT_EQ(m->getStatusTotalWriteCount(), count);
 }

@@ -143,7 +143,7 @@ TEST(LogLine, SuffixNearTheContentLimit) {
     std::string file = startMain(dir);
     tslog::ILogManager *m = tslog::ILogManager::getInstance();
     struct Case {
-        int32_t contentLength; // message filled with 'm' up to here
+        int32_t contentLength;   // message filled with 'm' up to here
         std::string expectedEnd; // end of the line before CR LF
         size_t expectedSize;     // line bytes with CR LF
     } cases[] = {
@@ -173,7 +173,8 @@ TEST(LogLine, SuffixNearTheContentLimit) {
         ASSERT_NE(end, std::string::npos);
         std::string line = text.substr(begin, end - begin);
         EXPECT_EQ(line.size() + 2, c.expectedSize) << c.contentLength;
-        EXPECT_EQ(line.substr(line.size() - c.expectedEnd.size()), c.expectedEnd) << c.contentLength;
+        EXPECT_EQ(line.substr(line.size() - c.expectedEnd.size()), c.expectedEnd)
+            << c.contentLength;
         begin = end + 2;
     }
     EXPECT_EQ(begin, text.size());
