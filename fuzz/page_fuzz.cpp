@@ -1,7 +1,8 @@
 // Settings records and page images straight into the renderer: the job
 // preamble, then the page emitted once or twice (not last, then last).
 // The records are made as the job makes them: the device records from a
-// page header the page loop accepts, the label record with the values its
+// page header the page loop accepts (24-bit colour or 8-bit grey, 1 to
+// 32767 dpi), the label record with the values its
 // initialisers can store (any PPD code text), and the page painted with
 // rectangles of colour on white.
 #include <cstddef>
@@ -13,7 +14,6 @@
 
 #include <cups/raster.h>
 
-#include "filter/PageStore.h"
 #include "fuzz/FuzzSupport.h"
 #include "render/TSPLRenderClass.h"
 #include "settings/devmode.h"
@@ -95,11 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     h.cupsColorOrder = CUPS_ORDER_CHUNKED;
     h.cupsColorSpace = grey ? CUPS_CSPACE_W : CUPS_CSPACE_RGB;
     h.cupsBytesPerLine = h.cupsWidth * (grey ? 1 : 3);
-    tagPAGELAYOUT layout;
-    char message[256];
-    if (!DescribeRasterPage(&h, 1, &layout, message, sizeof(message))) {
-        return -1;
-    }
+    // The page buffer as the page loop lays it out for such a header.
+    const uint32_t bpp = grey ? 1 : 3;
+    const uint32_t stride = ((h.cupsWidth * h.cupsBitsPerPixel + 31) >> 5) << 2;
+    const uint32_t bufSize = stride * h.cupsHeight;
 
     tagOEMCFG cfg;
     FillConfig(in, cfg, (int16_t)h.HWResolution[0], (int16_t)h.HWResolution[1]);
@@ -113,12 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t calls = in.Take<uint8_t>();
 
     // White page (padding zero), then rectangles: x, y, w, h, b, g, r.
-    unsigned char *page = (unsigned char *)calloc(layout.dwSize, 1);
+    unsigned char *page = (unsigned char *)calloc(bufSize, 1);
     if (page == nullptr) {
         return 0;
     }
-    WhiteRows(page, layout, 0);
-    const uint32_t bpp = layout.dwBytesPerPixel;
+    for (uint32_t y = 0; y < h.cupsHeight; ++y) {
+        memset(page + (size_t)y * stride, 255, h.cupsWidth * bpp);
+    }
     while (in.RestSize() >= 7) {
         uint32_t x0 = in.Take<uint8_t>() * h.cupsWidth / 256;
         uint32_t y0 = in.Take<uint8_t>() * h.cupsHeight / 256;
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (uint32_t y = y0; y < y0 + hh && y < h.cupsHeight; ++y) {
             for (uint32_t x = x0; x < x0 + w && x < h.cupsWidth; ++x) {
                 for (uint32_t k = 0; k < bpp; ++k) {
-                    page[(size_t)y * layout.dwStride + x * bpp + k] = bgr[k];
+                    page[(size_t)y * stride + x * bpp + k] = bgr[k];
                 }
             }
         }
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         r.StartDocCMD();
     }
     pdev.bufStart = page;
-    pdev.dwBufSize = layout.dwSize;
+    pdev.dwBufSize = bufSize;
     const int emissions = 1 + (calls & 1);
     for (int i = 0; i < emissions; ++i) {
         pdev.dwCurPageNum = (uint32_t)(i + 1 + ((calls >> 1) & 1));

@@ -43,10 +43,17 @@ bool WithinBudget(int fd) {
     bool ok = true;
     cups_page_header2_t h;
     std::vector<unsigned char> line;
+    // Every page is stored in and emitted from a buffer of the first page's
+    // size: the work of a job grows with that size times the page count.
+    uint64_t firstPixels = 0, work = 0;
     for (int pages = 0; ok && cupsRasterReadHeader2(r, &h); ++pages) {
         const uint64_t pixels = (uint64_t)h.cupsWidth * h.cupsHeight;
         const uint64_t bytes = (uint64_t)h.cupsBytesPerLine * h.cupsHeight;
-        if (pages >= 16 || pixels > (2u << 20) || bytes > (8u << 20) ||
+        if (pages == 0) {
+            firstPixels = pixels;
+        }
+        work += firstPixels + pixels / 8;
+        if (pages >= 16 || work > (1u << 19) || bytes > (4u << 20) ||
             h.cupsBytesPerLine > (1u << 20) || h.NumCopies > 64) {
             ok = false;
             break;
