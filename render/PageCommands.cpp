@@ -45,7 +45,9 @@ void CTSPLRenderClass::OutPutPageCommands(tagRECT rect, unsigned char *bitmap, u
         free(bitmap);
         return;
     }
-    uint32_t &printed = pOemPdev->dwPagePrinted;
+    // The record is packed: the count is worked on in a local and stored
+    // back, since a reference to the member would be misaligned.
+    uint32_t printed = pOemPdev->dwPagePrinted;
 
     // One print block: the same bitmap is sent again for every block.
     auto writeBlock = [&](int32_t count) {
@@ -138,5 +140,6 @@ void CTSPLRenderClass::OutPutPageCommands(tagRECT rect, unsigned char *bitmap, u
         block(copies);
         break;
     }
+    pOemPdev->dwPagePrinted = printed;
     free(bitmap);
 }
