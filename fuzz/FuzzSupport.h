@@ -50,6 +50,8 @@ namespace rvcfuzz {
 // the harness can read back what the code under test printed.
 void CaptureStandardOutput();
 // Everything written to standard output since the last call (flushed first).
+// With RVC_FUZZ_OUTPUT_LOG set, a hash and the length of it are appended to
+// that file, one line per call.
 std::string TakeCapturedOutput();
 
 // Checks the shape of TSPL job data: text commands ending in CR LF, every
