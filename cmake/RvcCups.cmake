@@ -23,6 +23,7 @@ add_library(cups::image ALIAS cups_image)
 # libcups 2.4 marks the PPD API deprecated; sources that use it say so here
 # and keep every other warning an error.
 function(rvc_uses_ppd_api)
-  set_source_files_properties(${ARGN} DIRECTORY ${CMAKE_SOURCE_DIR}
+  # Source properties are seen by targets of the calling directory.
+  set_source_files_properties(${ARGN}
     PROPERTIES COMPILE_OPTIONS -Wno-deprecated-declarations)
 endfunction()

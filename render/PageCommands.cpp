@@ -45,8 +45,8 @@ void CTSPLRenderClass::OutPutPageCommands(tagRECT rect, unsigned char *bitmap, u
         free(bitmap);
         return;
     }
-    // The record is packed: the count is worked on in a local and stored
-    // back, since a reference to the member would be misaligned.
+    // The record is packed: its counter is read and stored by value, never
+    // bound to a (misaligned) reference.
     uint32_t printed = pOemPdev->dwPagePrinted;
 
     // One print block: the same bitmap is sent again for every block.
@@ -62,6 +62,7 @@ void CTSPLRenderClass::OutPutPageCommands(tagRECT rect, unsigned char *bitmap, u
     auto block = [&](int32_t count) {
         writeBlock(count);
         printed += (uint32_t)count;
+        pOemPdev->dwPagePrinted = printed;
     };
 
     OutPutCLSCommand();
@@ -140,6 +141,5 @@ void CTSPLRenderClass::OutPutPageCommands(tagRECT rect, unsigned char *bitmap, u
         block(copies);
         break;
     }
-    pOemPdev->dwPagePrinted = printed;
     free(bitmap);
 }
