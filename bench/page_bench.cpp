@@ -33,7 +33,6 @@ int main() {
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iostream>
 #include <malloc.h>
 #include <memory>
@@ -241,6 +240,24 @@ void RunPage(benchmark::State &state, Case c) {
     state.counters["ink_pct"] = 100.0 * job->page.inkShare;
 }
 
+// An output stream onto a C stream.
+class FileBuf : public std::streambuf {
+public:
+    explicit FileBuf(FILE *f) : m_file(f) {}
+
+protected:
+    int overflow(int c) override {
+        return c == EOF || fputc(c, m_file) != EOF ? c : EOF;
+    }
+    std::streamsize xsputn(const char *s, std::streamsize n) override {
+        return (std::streamsize)fwrite(s, 1, (size_t)n, m_file);
+    }
+    int sync() override { return fflush(m_file); }
+
+private:
+    FILE *m_file;
+};
+
 std::string Name(const Case &c) {
     std::string n = "Page/";
     n += c.content == Content::Dense ? "dense" : "label";
@@ -358,12 +375,16 @@ int main(int argc, char **argv) {
             return WriteJobFiles(argc, argv);
         }
     }
-    // The report goes to the original standard output; the job data to the file.
-    std::ofstream console("/dev/stdout");
+    // The report goes to the original standard output (a copy of the
+    // descriptor, so that a file it names keeps one position); the job data
+    // to the file.
+    FILE *report = fdopen(dup(1), "w");
+    FileBuf consoleBuf(report);
+    std::ostream console(&consoleBuf);
     const char *outPath = std::getenv("RVC_BENCH_OUT");
     std::string out = outPath != nullptr ? outPath : "/tmp/rvc_page_bench.tspl";
     int fd = open(out.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || !console) {
+    if (fd < 0 || report == nullptr) {
         std::cerr << "page_bench: cannot open " << out << " or the console\n";
         return 1;
     }
@@ -381,6 +402,8 @@ int main(int argc, char **argv) {
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    console.flush();
+    fclose(report);
     tslog::ILogManager::getInstance()->stop();
     std::string logFile = g_logDir + "/vortspl.log";
     remove(logFile.c_str());
