@@ -155,7 +155,7 @@ void StartPage(const ppd_file_t *ppd, const cups_page_header2_t *h, int page) {
     RVC_TRACE(kSource, 48, "cupsCompression = %d", (int)h->cupsCompression);
 }
 
-int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
+int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds, bool keepSignals) {
     ResetJobState();
     setbuf(stderr, nullptr);
     remove(kLogFile);
@@ -206,7 +206,9 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
         if (fd != 0) {
             close(fd);
         }
-        RestoreSignals(savedSignals);
+        if (!keepSignals) {
+            RestoreSignals(savedSignals);
+        }
         return 1;
     }
 
@@ -348,6 +350,8 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
         status = 1;
     }
     clearerr(stdout);
-    RestoreSignals(savedSignals);
+    if (!keepSignals) {
+        RestoreSignals(savedSignals);
+    }
     return status;
 }
