@@ -197,5 +197,28 @@ done
 echo "SIGTERM, $count runs: $cancelled ended with status 0 and whole pages (${summary% ,}), $early ended by the signal before the handler was installed, $bad wrong"
 [ $bad -eq 0 ] && pass "SIGTERM at random moments" || fail "SIGTERM at random moments"
 
+# SIGTERM the moment the job's last bytes have arrived: the job is done and
+# the process is shutting down; it must still end with status 0.
+late="$(python3 - "$filter" "$work/job3.ras" <<'PY'
+import signal, subprocess, sys
+bad = 0
+for run in range(10):
+    p = subprocess.Popen([sys.argv[1], '1', 'u', 't', '1', '', sys.argv[2]],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    data = b''
+    while data.count(b'PRINT ') < 3 or not data.endswith(b'\r\n'):
+        chunk = p.stdout.read1(65536)
+        if not chunk:
+            break
+        data += chunk
+    p.send_signal(signal.SIGTERM)
+    p.stdout.read()
+    bad += p.wait() != 0
+print(bad)
+PY
+)"
+[ "$late" = 0 ] && pass "SIGTERM as the last bytes arrive (10 runs): status 0" \
+  || fail "SIGTERM as the last bytes arrive: $late of 10 runs did not end with status 0"
+
 echo "faults: $failures failed"
 exit $((failures != 0))
