@@ -16,6 +16,16 @@
 #include "log/ILogManager.h"
 #include "render/TSPLRenderClass.h"
 
+// Header members of enumeration type hold whatever the stream carried; they
+// are read as the 32-bit numbers they are stored as, since loading an
+// enumeration outside its values is undefined.
+template <typename E> static int RawEnum(const E &member) {
+    static_assert(sizeof(E) == sizeof(int), "enumerations of the header are 32-bit");
+    int v;
+    memcpy(&v, &member, sizeof(v));
+    return v;
+}
+
 tagOEMCFG g_oemCfg;
 _DEVMODE g_devMode;
 _OEMPDEV g_oemPDEV;
@@ -130,17 +140,17 @@ void StartPage(const ppd_file_t *ppd, const cups_page_header2_t *h, int page) {
     (void)ppd;
     RVC_TRACE(kSource, 30,
               "******************************Start Page %d ******************************", page);
-    RVC_TRACE(kSource, 31, "Duplex = %d", (int)h->Duplex);
+    RVC_TRACE(kSource, 31, "Duplex = %d", RawEnum(h->Duplex));
     RVC_TRACE(kSource, 32, "HWResolution = [ %d %d ]", (int)h->HWResolution[0],
               (int)h->HWResolution[1]);
     RVC_TRACE(kSource, 33, "ImagingBoundingBox = [ %d %d %d %d ]", (int)h->ImagingBoundingBox[0],
               (int)h->ImagingBoundingBox[1], (int)h->ImagingBoundingBox[2],
               (int)h->ImagingBoundingBox[3]);
     RVC_TRACE(kSource, 34, "Margins = [ %d %d ]", (int)h->Margins[0], (int)h->Margins[1]);
-    RVC_TRACE(kSource, 35, "ManualFeed = %d", (int)h->ManualFeed);
+    RVC_TRACE(kSource, 35, "ManualFeed = %d", RawEnum(h->ManualFeed));
     RVC_TRACE(kSource, 36, "MediaPosition = %d", (int)h->MediaPosition);
     RVC_TRACE(kSource, 37, "NumCopies = %d", (int)h->NumCopies);
-    RVC_TRACE(kSource, 38, "Orientation = %d", (int)h->Orientation);
+    RVC_TRACE(kSource, 38, "Orientation = %d", RawEnum(h->Orientation));
     RVC_TRACE(kSource, 39, "PageSize = [ %d %d ]", (int)h->PageSize[0], (int)h->PageSize[1]);
     RVC_TRACE(kSource, 40, "cupsWidth = %d", (int)h->cupsWidth);
     RVC_TRACE(kSource, 41, "cupsHeight = %d", (int)h->cupsHeight);
@@ -148,12 +158,12 @@ void StartPage(const ppd_file_t *ppd, const cups_page_header2_t *h, int page) {
     RVC_TRACE(kSource, 43, "cupsBitsPerColor = %d", (int)h->cupsBitsPerColor);
     RVC_TRACE(kSource, 44, "cupsBitsPerPixel = %d", (int)h->cupsBitsPerPixel);
     RVC_TRACE(kSource, 45, "cupsBytesPerLine = %d", (int)h->cupsBytesPerLine);
-    RVC_TRACE(kSource, 46, "cupsColorOrder = %d", (int)h->cupsColorOrder);
-    RVC_TRACE(kSource, 47, "cupsColorSpace = %d", (int)h->cupsColorSpace);
+    RVC_TRACE(kSource, 46, "cupsColorOrder = %d", RawEnum(h->cupsColorOrder));
+    RVC_TRACE(kSource, 47, "cupsColorSpace = %d", RawEnum(h->cupsColorSpace));
     RVC_TRACE(kSource, 48, "cupsCompression = %d", (int)h->cupsCompression);
 }
 
-int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
+int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds, bool keepSignals) {
     ResetJobState();
     setbuf(stderr, nullptr);
     remove(kLogFile);
@@ -204,7 +214,9 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
         if (fd != 0) {
             close(fd);
         }
-        RestoreSignals(savedSignals);
+        if (!keepSignals) {
+            RestoreSignals(savedSignals);
+        }
         return 1;
     }
 
@@ -346,6 +358,8 @@ int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds) {
         status = 1;
     }
     clearerr(stdout);
-    RestoreSignals(savedSignals);
+    if (!keepSignals) {
+        RestoreSignals(savedSignals);
+    }
     return status;
 }

@@ -29,6 +29,9 @@ void StartPage(const ppd_file_t *ppd, const cups_page_header2_t *header, int pag
 // page and before giving up on an unreadable file (the filter uses 1). Every
 // call starts from fresh job state and releases all it allocated, so it can
 // run repeatedly in one process.
-int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds);
+// keepSignals leaves the job's SIGTERM handler and ignored SIGPIPE in place
+// when the job ends: the filter process keeps them until it has exited, so
+// a cancellation arriving while the logger shuts down cannot kill it.
+int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds, bool keepSignals = false);
 
 #endif

@@ -3,6 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+// Header members of enumeration type hold whatever the stream carried; they
+// are read as the 32-bit numbers they are stored as, since loading an
+// enumeration outside its values is undefined.
+template <typename E> static int RawEnum(const E &member) {
+    static_assert(sizeof(E) == sizeof(int), "enumerations of the header are 32-bit");
+    int v;
+    memcpy(&v, &member, sizeof(v));
+    return v;
+}
+
 namespace {
 
 bool IsRgbSpace(unsigned space) {
@@ -17,8 +27,8 @@ bool IsWhiteIsHighGrey(unsigned space) {
 
 int DescribeRasterPage(const cups_page_header2_t *h, int isFirstPage, tagPAGELAYOUT *layout,
                        char *message, size_t messageSize) {
-    const unsigned space = (unsigned)h->cupsColorSpace;
-    const unsigned order = (unsigned)h->cupsColorOrder;
+    const unsigned space = (unsigned)RawEnum(h->cupsColorSpace);
+    const unsigned order = (unsigned)RawEnum(h->cupsColorOrder);
     uint32_t bytesPerPixel = 0;
     if (h->cupsBitsPerColor == 8 && order == CUPS_ORDER_CHUNKED) {
         if (h->cupsBitsPerPixel == 24 && IsRgbSpace(space)) {

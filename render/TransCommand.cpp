@@ -67,20 +67,20 @@ void ReportNoMemory() {
 
 // Packs one two-level row: every byte other than 255 clears its bit (a dot).
 // Unmirrored, pixel i sits at bit position off + i; mirrored, the row is read
-// from its right end and pixel i sits at bit position i.
+// from its right end and pixel i sits at bit position i. Whole bytes go eight
+// pixels at a time: the mask keeps the bits of the white pixels.
 void PackRow(const unsigned char *src, unsigned char *out, int32_t count, int32_t off,
              bool mirrored, int32_t last) {
-    if (!mirrored) {
-        for (int32_t i = 0; i < count; ++i) {
-            int32_t p = off + i;
-            out[p >> 3] &= (unsigned char)~((src[i] != 255) << (7 - (p & 7)));
-        }
-    } else {
-        const unsigned char *s = src + last;
-        for (int32_t i = 0; i < count; ++i) {
-            out[i >> 3] &= (unsigned char)~((s[-i] != 255) << (7 - (i & 7)));
-        }
+    const unsigned char *s = mirrored ? src + last : src;
+    const int32_t shift = mirrored ? 0 : off;
+    int32_t i = 0;
+    for (unsigned mask = 0; shift == 0 && i + 8 <= count; i += 8, mask = 0) {
+        for (int k = 0; k < 8; ++k)
+            mask |= (unsigned)((mirrored ? s[-(i + k)] : s[i + k]) == 255) << (7 - k);
+        out[i >> 3] &= (unsigned char)mask;
     }
+    for (int32_t p = shift + i; i < count; ++i, ++p)
+        out[p >> 3] &= (unsigned char)~(((mirrored ? s[-i] : s[i]) != 255) << (7 - (p & 7)));
 }
 
 } // namespace

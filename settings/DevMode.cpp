@@ -2,9 +2,22 @@
 #include "log/ILogManager.h"
 #include "settings/devmode.h"
 
+#include <cstring>
+
 namespace {
 
 const char *const kTraceFile = "InitalizeOemCfg";
+
+// The header's enumeration members hold whatever the raster stream carried;
+// they are read as the 32-bit numbers they are stored as, since loading an
+// enumeration outside its values is undefined.
+template <typename E> int RawEnum(const E &member)
+{
+    static_assert(sizeof(E) == sizeof(int), "enumerations of the header are 32-bit");
+    int v;
+    memcpy(&v, &member, sizeof(v));
+    return v;
+}
 
 int16_t Low16(uint32_t value)
 {
@@ -26,7 +39,7 @@ void InitDevmode(_DEVMODE *dm, const cups_page_header2_t *header)
     dm->dmYResolution = Low16(header->HWResolution[1]);
     // Always portrait: the user's rotation lives in the label configuration.
     dm->dmOrientation = 1;
-    dm->dmCollate = Low16(header->Collate);
+    dm->dmCollate = Low16((uint32_t)RawEnum(header->Collate));
 
     RVC_TRACE(kTraceFile, 477, "Init dmPrintQuality: %d, dmYResolution: %d",
               (int)dm->dmPrintQuality, (int)dm->dmYResolution);

@@ -1,0 +1,584 @@
+#include "tools/tspl_job.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
+
+namespace tsplview {
+namespace {
+
+// Label buffers beyond this are no printer's: refusing them keeps a hostile
+// SIZE from exhausting memory.
+constexpr long kMaxLabelDots = 64L * 1024 * 1024;
+// Each label is counted one by one for the cutter; a roll holds far fewer.
+constexpr long kMaxLabelsPerPrint = 1000000;
+
+struct Fault {
+    std::size_t offset;
+    std::string message;
+};
+
+[[noreturn]] void fail(std::size_t offset, std::string message) {
+    throw Fault{offset, std::move(message)};
+}
+
+std::string quoted(const std::uint8_t *p, std::size_t n) {
+    std::string s = "'";
+    for (std::size_t i = 0; i < n && i < 40; ++i) {
+        unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7f) {
+            s += char(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            s += buf;
+        }
+    }
+    if (n > 40)
+        s += "...";
+    return s + "'";
+}
+
+// Reads the arguments of one command line, [pos, end) of the job.
+class Cursor {
+  public:
+    Cursor(const std::uint8_t *data, std::size_t pos, std::size_t end, const char *command)
+        : d_(data), pos_(pos), end_(end), cmd_(command) {}
+
+    std::size_t pos() const { return pos_; }
+    bool atEnd() const { return pos_ == end_; }
+
+    bool accept(const char *text) {
+        std::size_t n = 0;
+        while (text[n] != 0)
+            ++n;
+        if (end_ - pos_ < n || !std::equal(text, text + n, d_ + pos_))
+            return false;
+        pos_ += n;
+        return true;
+    }
+
+    void expect(const char *text) {
+        if (!accept(text))
+            fail(pos_, std::string(cmd_) + ": expected '" + text + "' at " + rest());
+    }
+
+    void expectEnd() {
+        if (!atEnd())
+            fail(pos_, std::string(cmd_) + ": unexpected " + rest());
+    }
+
+    // A decimal integer as printf's %d writes it: optional minus, digits.
+    long integer(const char *what) {
+        std::size_t start = pos_;
+        bool negative = accept("-");
+        long value = 0;
+        std::size_t digits = 0;
+        while (pos_ < end_ && d_[pos_] >= '0' && d_[pos_] <= '9') {
+            value = value * 10 + (d_[pos_] - '0');
+            if (value > 2147483648L)
+                fail(start, std::string(cmd_) + ": " + what + " out of range");
+            ++pos_;
+            ++digits;
+        }
+        if (digits == 0)
+            fail(start, std::string(cmd_) + ": malformed number for " + what + " at " +
+                            quoted(d_ + start, end_ - start));
+        value = negative ? -value : value;
+        if (value > 2147483647L)
+            fail(start, std::string(cmd_) + ": " + what + " out of range");
+        return value;
+    }
+
+    long nonNegative(const char *what) {
+        std::size_t start = pos_;
+        long v = integer(what);
+        if (v < 0)
+            fail(start, std::string(cmd_) + ": " + what + " must not be negative");
+        return v;
+    }
+
+    // Millimetres as whole numbers or with one decimal; returned in tenths.
+    int millimetres(const char *what) {
+        std::size_t start = pos_;
+        bool negative = pos_ < end_ && d_[pos_] == '-';
+        long whole = integer(what);
+        if (whole < -100000 || whole > 100000)
+            fail(start, std::string(cmd_) + ": " + what + " out of range");
+        long tenths = whole * 10;
+        if (accept(".")) {
+            if (pos_ >= end_ || d_[pos_] < '0' || d_[pos_] > '9')
+                fail(pos_, std::string(cmd_) + ": malformed number for " + what);
+            long digit = d_[pos_++] - '0';
+            if (pos_ < end_ && d_[pos_] >= '0' && d_[pos_] <= '9')
+                fail(start, std::string(cmd_) + ": " + what + " has more than one decimal");
+            tenths += negative ? -digit : digit;
+        }
+        return int(tenths);
+    }
+
+    Switch onOff() {
+        if (accept("ON"))
+            return Switch::On;
+        if (accept("OFF"))
+            return Switch::Off;
+        fail(pos_, std::string(cmd_) + ": expected ON or OFF at " + rest());
+    }
+
+  private:
+    std::string rest() const {
+        return pos_ == end_ ? std::string("end of command") : quoted(d_ + pos_, end_ - pos_);
+    }
+
+    const std::uint8_t *d_;
+    std::size_t pos_, end_;
+    const char *cmd_;
+};
+
+class Printer {
+  public:
+    Printer(const std::uint8_t *data, std::size_t size) : d_(data), size_(size) {}
+
+    void run() {
+        while (pos_ < size_)
+            step();
+        closeOpen();
+        if (!printed_)
+            job_.settings = settings_;
+    }
+
+    Job &job() { return job_; }
+
+  private:
+    void step() {
+        static const char bitmap[] = "BITMAP ";
+        const std::size_t bl = sizeof bitmap - 1;
+        if (size_ - pos_ >= bl && std::equal(bitmap, bitmap + bl, d_ + pos_)) {
+            doBitmap();
+            return;
+        }
+        std::size_t start = pos_, i = pos_;
+        while (i < size_ && d_[i] != '\r' && d_[i] != '\n')
+            ++i;
+        if (i == size_)
+            fail(start, "command " + quoted(d_ + start, i - start) + " is not terminated by CR LF");
+        if (d_[i] == '\n')
+            fail(i, "line feed without carriage return after " + quoted(d_ + start, i - start));
+        if (i + 1 == size_ || d_[i + 1] != '\n')
+            fail(i, "carriage return without line feed after " + quoted(d_ + start, i - start));
+        for (std::size_t k = start; k < i; ++k)
+            if (d_[k] < 0x20 || d_[k] >= 0x7f)
+                fail(k, "non-text byte in command " + quoted(d_ + start, i - start));
+        if (i == start)
+            fail(start, "empty command (a stray CR LF)");
+        command(start, i);
+        pos_ = i + 2;
+    }
+
+    void command(std::size_t start, std::size_t end) {
+        auto is = [&](const char *name) {
+            Cursor probe(d_, start, end, name);
+            return probe.accept(name) && (probe.atEnd() || d_[probe.pos()] == ' ');
+        };
+        if (is("CLS")) {
+            Cursor c(d_, start + 3, end, "CLS");
+            c.expectEnd();
+            clear();
+            clsSincePrint_ = true;
+        } else if (is("SIZE")) {
+            Cursor c(d_, start + 4, end, "SIZE");
+            c.expect(" ");
+            std::size_t at = c.pos();
+            long w = c.nonNegative("width");
+            c.expect(" dot,");
+            long h = c.nonNegative("height");
+            c.expect(" dot");
+            c.expectEnd();
+            if (w * h > kMaxLabelDots || w > 65535 || h > 65535)
+                fail(at, "SIZE: " + std::to_string(w) + " x " + std::to_string(h) +
+                             " dots is larger than this viewer accepts");
+            settings_.haveSize = true;
+            settings_.width = int(w);
+            settings_.height = int(h);
+            clear();
+            sizeSincePrint_ = true;
+        } else if (is("GAP")) {
+            Cursor c(d_, start + 3, end, "GAP");
+            c.expect(" ");
+            int gap = c.millimetres("gap");
+            c.expect(" mm,");
+            int off = c.millimetres("gap offset");
+            c.expect(" mm");
+            c.expectEnd();
+            settings_.haveGap = true;
+            settings_.gapTenths = gap;
+            settings_.gapOffsetTenths = off;
+        } else if (is("DIRECTION")) {
+            Cursor c(d_, start + 9, end, "DIRECTION");
+            c.expect(" ");
+            std::size_t at = c.pos();
+            long dir = c.integer("direction");
+            long mirror = 0;
+            if (c.accept(","))
+                mirror = c.integer("mirror");
+            c.expectEnd();
+            if (dir < 0 || dir > 1 || mirror < 0 || mirror > 1)
+                fail(at, "DIRECTION: values must be 0 or 1");
+            settings_.haveDirection = true;
+            settings_.direction = int(dir);
+            settings_.mirror = int(mirror);
+        } else if (is("REFERENCE")) {
+            Cursor c(d_, start + 9, end, "REFERENCE");
+            c.expect(" ");
+            long x = c.nonNegative("x");
+            c.expect(",");
+            long y = c.nonNegative("y");
+            c.expectEnd();
+            settings_.haveReference = true;
+            settings_.referenceX = int(x);
+            settings_.referenceY = int(y);
+        } else if (is("DENSITY")) {
+            Cursor c(d_, start + 7, end, "DENSITY");
+            c.expect(" ");
+            long v = c.integer("density");
+            c.expectEnd();
+            settings_.haveDensity = true;
+            settings_.density = int(v);
+        } else if (is("OFFSET")) {
+            Cursor c(d_, start + 6, end, "OFFSET");
+            c.expect(" ");
+            int v = c.millimetres("offset");
+            c.expect(" mm");
+            c.expectEnd();
+            settings_.haveOffset = true;
+            settings_.offsetTenths = v;
+        } else if (is("SET")) {
+            setCommand(start, end);
+        } else if (is("PRINT")) {
+            Cursor c(d_, start + 5, end, "PRINT");
+            c.expect(" ");
+            long sets = c.nonNegative("label sets");
+            long copies = 1;
+            if (c.accept(","))
+                copies = c.nonNegative("copies");
+            c.expectEnd();
+            if (sets * copies > kMaxLabelsPerPrint)
+                fail(start, "PRINT: more labels than this viewer counts (" +
+                                std::to_string(sets * copies) + ")");
+            print(start, sets * copies);
+        } else {
+            std::size_t w = start;
+            while (w < end && d_[w] != ' ')
+                ++w;
+            fail(start, "unknown command " + quoted(d_ + start, w - start));
+        }
+    }
+
+    void setCommand(std::size_t start, std::size_t end) {
+        Cursor c(d_, start + 3, end, "SET");
+        c.expect(" ");
+        if (c.accept("RIBBON ")) {
+            settings_.ribbon = c.onOff();
+        } else if (c.accept("TEAR ")) {
+            settings_.tear = c.onOff();
+        } else if (c.accept("PEEL ")) {
+            settings_.peel = c.onOff();
+        } else if (c.accept("CUTTER ")) {
+            if (c.accept("OFF")) {
+                settings_.cutter = 0;
+            } else {
+                std::size_t at = c.pos();
+                long n = c.integer("cutter interval");
+                if (n < 1)
+                    fail(at, "SET CUTTER: interval must be at least 1");
+                settings_.cutter = int(n);
+            }
+            // The printer counts towards the next cut afresh from here.
+            sinceCut_ = 0;
+        } else {
+            std::size_t w = c.pos();
+            while (w < end && d_[w] != ' ')
+                ++w;
+            fail(c.pos(),
+                 "unknown command 'SET " +
+                     std::string(reinterpret_cast<const char *>(d_ + c.pos()), w - c.pos()) + "'");
+        }
+        c.expectEnd();
+    }
+
+    void doBitmap() {
+        const std::size_t start = pos_;
+        // The header runs straight into the binary payload: no CR LF to look
+        // for, so it is read up to the comma after the mode.
+        std::size_t end = std::min(size_, start + 80);
+        Cursor c(d_, start + 7, end, "BITMAP");
+        long x = c.nonNegative("x");
+        c.expect(",");
+        long y = c.nonNegative("y");
+        c.expect(",");
+        long wb = c.nonNegative("width");
+        c.expect(",");
+        long h = c.nonNegative("height");
+        c.expect(",");
+        std::size_t modeAt = c.pos();
+        long mode = c.integer("mode");
+        if (mode < 0 || mode > 2)
+            fail(modeAt, "BITMAP: mode must be 0, 1 or 2");
+        c.expect(",");
+        if (!settings_.haveSize)
+            fail(start, "BITMAP before any SIZE");
+        const std::size_t payload = c.pos();
+        const unsigned long long need = (unsigned long long)wb * (unsigned long long)h;
+        if (need > size_ - payload)
+            fail(payload, "BITMAP payload is short: " + std::to_string(need) + " bytes declared, " +
+                              std::to_string(size_ - payload) + " left in the job");
+        const std::size_t after = payload + std::size_t(need);
+        if (size_ - after < 2 || d_[after] != '\r' || d_[after + 1] != '\n')
+            fail(after, "BITMAP: no CR LF after its " + std::to_string(need) +
+                            " payload bytes (payload shorter or longer than declared)");
+
+        long clipped = 0;
+        const int ox = settings_.referenceX, oy = settings_.referenceY;
+        for (long r = 0; r < h; ++r) {
+            const long py = oy + y + r;
+            for (long b = 0; b < wb; ++b) {
+                const std::uint8_t byte = d_[payload + std::size_t(r * wb + b)];
+                for (int k = 0; k < 8; ++k) {
+                    const bool isDot = (byte & (0x80 >> k)) == 0; // bit 0 = dot
+                    const long px = ox + x + b * 8 + k;
+                    if (px >= settings_.width || py >= settings_.height) {
+                        clipped += isDot;
+                        continue;
+                    }
+                    std::uint8_t &cell = image_[std::size_t(py) * settings_.width + px];
+                    if (mode == 0)
+                        cell = isDot;
+                    else if (mode == 1)
+                        cell |= isDot;
+                    else
+                        cell ^= isDot;
+                }
+            }
+        }
+        if (clipped > 0)
+            addWarning("bitmap reaches beyond the label's edge: " + std::to_string(clipped) +
+                       " dots clipped");
+        pos_ = after + 2;
+    }
+
+    void print(std::size_t start, long count) {
+        if (!settings_.haveSize)
+            fail(start, "PRINT before any SIZE");
+        if (!printed_) {
+            job_.settings = settings_;
+            printed_ = true;
+        }
+        std::vector<std::uint8_t> picture = image_;
+        if (settings_.mirror) {
+            for (int yy = 0; yy < settings_.height; ++yy) {
+                auto row = picture.begin() + std::ptrdiff_t(yy) * settings_.width;
+                std::reverse(row, row + settings_.width);
+            }
+        }
+        const bool same = open_ && !clsSincePrint_ && !sizeSincePrint_ &&
+                          open_->width == settings_.width && open_->height == settings_.height &&
+                          open_->dots == picture;
+        if (!same) {
+            closeOpen();
+            pending_ = Label();
+            pending_.width = settings_.width;
+            pending_.height = settings_.height;
+            pending_.dots = std::move(picture);
+            pending_.offset = start;
+            pending_.firstNumber = job_.totalLabels + 1;
+            open_ = &pending_;
+        }
+        for (const std::string &w : warnings_)
+            if (std::find(open_->warnings.begin(), open_->warnings.end(), w) ==
+                open_->warnings.end())
+                open_->warnings.push_back(w);
+        if (settings_.cutter > 0) {
+            const long n = settings_.cutter;
+            for (long k = n - sinceCut_; k <= count; k += n) {
+                open_->cutsAfter.push_back(job_.totalLabels + k);
+                ++job_.totalCuts;
+            }
+            sinceCut_ = (sinceCut_ + count) % n;
+        }
+        open_->copies += count;
+        job_.totalLabels += count;
+        clsSincePrint_ = false;
+        sizeSincePrint_ = false;
+    }
+
+    void closeOpen() {
+        if (open_ && open_->copies > 0) {
+            finishInk(*open_);
+            job_.labels.push_back(std::move(*open_));
+        }
+        open_ = nullptr;
+    }
+
+    static void finishInk(Label &l) {
+        l.inked = false;
+        for (int yy = 0; yy < l.height; ++yy)
+            for (int xx = 0; xx < l.width; ++xx) {
+                if (!l.dot(xx, yy))
+                    continue;
+                if (!l.inked) {
+                    l.inked = true;
+                    l.inkLeft = l.inkRight = xx;
+                    l.inkTop = l.inkBottom = yy;
+                }
+                l.inkLeft = std::min(l.inkLeft, xx);
+                l.inkRight = std::max(l.inkRight, xx);
+                l.inkTop = std::min(l.inkTop, yy);
+                l.inkBottom = std::max(l.inkBottom, yy);
+            }
+    }
+
+    void clear() {
+        image_.assign(std::size_t(settings_.width) * std::size_t(settings_.height), 0);
+        warnings_.clear();
+    }
+
+    void addWarning(std::string w) {
+        if (std::find(warnings_.begin(), warnings_.end(), w) == warnings_.end())
+            warnings_.push_back(std::move(w));
+    }
+
+  public:
+    // A label whose PRINT came before the fault has been printed in full.
+    void finishAfterFault() { closeOpen(); }
+
+  private:
+    const std::uint8_t *d_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+    PrinterSettings settings_;
+    std::vector<std::uint8_t> image_;
+    std::vector<std::string> warnings_;
+    bool clsSincePrint_ = false, sizeSincePrint_ = false, printed_ = false;
+    long sinceCut_ = 0;
+    Label pending_;
+    Label *open_ = nullptr;
+    Job job_;
+};
+
+const char *word(Switch s) {
+    return s == Switch::On ? "on" : "off";
+}
+
+std::string mm(int tenths) {
+    std::string s = tenths < 0 ? "-" : "";
+    int a = tenths < 0 ? -tenths : tenths;
+    s += std::to_string(a / 10);
+    if (a % 10)
+        s += "." + std::to_string(a % 10);
+    return s + " mm";
+}
+
+// Label numbers for a human: runs of consecutive numbers as ranges, and a
+// long roll cut after every label does not fill the screen.
+std::string labelList(const std::vector<long> &numbers) {
+    std::string s;
+    std::size_t items = 0, i = 0;
+    for (; i < numbers.size() && items < 12; ++items) {
+        std::size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+            ++j;
+        if (!s.empty())
+            s += " ";
+        s += std::to_string(numbers[i]);
+        if (j - i >= 2) {
+            s += "-" + std::to_string(numbers[j]);
+            i = j + 1;
+        } else {
+            ++i;
+        }
+    }
+    if (i < numbers.size())
+        s += " and " + std::to_string(numbers.size() - i) + " more";
+    return s;
+}
+
+} // namespace
+
+ReadResult readJob(const std::uint8_t *data, std::size_t size) {
+    ReadResult result;
+    Printer printer(data, size);
+    try {
+        printer.run();
+    } catch (const Fault &f) {
+        printer.finishAfterFault();
+        result.ok = false;
+        result.errorOffset = f.offset;
+        result.error = f.message;
+    }
+    result.job = std::move(printer.job());
+    return result;
+}
+
+std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {
+    std::ostringstream o;
+    const PrinterSettings &s = job.settings;
+    o << "settings:\n";
+    if (s.haveSize)
+        o << "  size: " << s.width << " x " << s.height << " dots\n";
+    if (s.haveGap) {
+        if (s.gapTenths == 0 && s.gapOffsetTenths == 0)
+            o << "  gap: none (continuous media)\n";
+        else
+            o << "  gap: " << mm(s.gapTenths) << ", offset " << mm(s.gapOffsetTenths) << "\n";
+    }
+    if (s.ribbon != Switch::Unset)
+        o << "  ribbon: " << word(s.ribbon) << "\n";
+    if (s.haveDirection)
+        o << "  direction: " << s.direction << ", mirror " << s.mirror << "\n";
+    if (s.haveReference)
+        o << "  reference: " << s.referenceX << "," << s.referenceY << "\n";
+    if (s.haveDensity)
+        o << "  density: " << s.density << "\n";
+    if (s.haveOffset)
+        o << "  offset: " << mm(s.offsetTenths) << "\n";
+    if (s.tear != Switch::Unset)
+        o << "  tear: " << word(s.tear) << "\n";
+    if (s.peel != Switch::Unset)
+        o << "  peel: " << word(s.peel) << "\n";
+    if (s.cutter == 0)
+        o << "  cutter: off\n";
+    if (s.cutter > 0)
+        o << "  cutter: every " << s.cutter << " label(s)\n";
+
+    for (std::size_t i = 0; i < job.labels.size(); ++i) {
+        const Label &l = job.labels[i];
+        o << "label " << i + 1 << ": " << l.width << " x " << l.height << " dots, ";
+        if (l.inked)
+            o << "ink " << l.inkLeft << "," << l.inkTop << " to " << l.inkRight << ","
+              << l.inkBottom << " (" << l.inkRight - l.inkLeft + 1 << " x "
+              << l.inkBottom - l.inkTop + 1 << ")";
+        else
+            o << "blank";
+        o << ", copies " << l.copies;
+        if (l.copies > 1)
+            o << " (labels " << l.firstNumber << "-" << l.lastNumber() << ")";
+        else
+            o << " (label " << l.firstNumber << ")";
+        if (l.cutsAfter.empty())
+            o << ", no cut\n";
+        else
+            o << ", cut after " << labelList(l.cutsAfter)
+              << (l.cutFollows() ? "; cut follows\n" : "; no cut follows\n");
+        for (const std::string &w : l.warnings)
+            o << "  warning: " << w << "\n";
+        if (l.width == 0 || l.height == 0)
+            o << "  warning: the label has no area, nothing to show\n";
+        if (i < pngPaths.size() && !pngPaths[i].empty())
+            o << "png: " << pngPaths[i] << "\n";
+    }
+    o << "total: " << job.totalLabels << " label(s), " << job.totalCuts << " cut(s)\n";
+    return o.str();
+}
+
+} // namespace tsplview
