@@ -17,3 +17,6 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DRVC_SANITIZE=ON \
       -DRVC_BUILD_BENCH=OFF >/dev/null
 cmake --build build/asan -j"$jobs"
 ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 900
+
+# A short run of every fuzz target (clang build in build/fuzz).
+bash scripts/fuzz.sh --ci
