@@ -174,3 +174,11 @@ std::string PpdDir() {
 }
 
 } // namespace rvcfuzz
+
+void rvcfuzz::AbortOnMalformedOutput() {
+    std::string shape = CheckTsplShape(TakeCapturedOutput());
+    if (!shape.empty()) {
+        fprintf(stderr, "malformed job data: %s\n", shape.c_str());
+        abort();
+    }
+}

@@ -58,5 +58,7 @@ std::string TakeCapturedOutput();
 // BITMAP header followed by exactly width x height bytes and CR LF. Returns
 // an empty string when the data is well formed, else what is wrong.
 std::string CheckTsplShape(const std::string &data);
+// Takes the captured job data and aborts (a fuzz finding) when it is malformed.
+void AbortOnMalformedOutput();
 
 } // namespace rvcfuzz

@@ -109,10 +109,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         r.TransCommand(1);
     }
     free(page);
-    std::string shape = rvcfuzz::CheckTsplShape(rvcfuzz::TakeCapturedOutput());
-    if (!shape.empty()) {
-        fprintf(stderr, "malformed job data: %s\n", shape.c_str());
-        abort();
-    }
+    rvcfuzz::AbortOnMalformedOutput();
     return 0;
 }

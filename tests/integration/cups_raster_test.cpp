@@ -28,11 +28,11 @@ struct Prepared {
 // Raster made by cupsfilter: a raster stream of 24-bit chunky RGB pages at
 // the model's resolution.
 void MakeRaster(const Prepared &p, const std::string &raster, int dpi, size_t pages) {
-  RunSpec spec;
-  spec.argv = {"cupsfilter", "-p", p.ppd, "-m", "application/vnd.cups-raster", p.input};
-  spec.stdoutFile = raster;
-  RunResult r = RunProgram(spec);
-  ASSERT_EQ(r.status, 0) << Describe(spec.argv) << "\n" << r.err;
+  RunRequest req;
+  req.argv = {"cupsfilter", "-p", p.ppd, "-m", "application/vnd.cups-raster", p.input};
+  req.stdoutFile = raster;
+  RunResult r = RunProgram(req);
+  ASSERT_EQ(r.status, 0) << Describe(req.argv) << "\n" << r.err;
 
   auto headers = ReadRasterHeaders(raster);
   ASSERT_EQ(headers.size(), pages) << "pages in the raster of " << p.input;
@@ -53,12 +53,12 @@ void MakeRaster(const Prepared &p, const std::string &raster, int dpi, size_t pa
 
 void PrintRaster(const Prepared &p, const std::string &raster, const std::string &job,
                  RunResult *r) {
-  RunSpec spec;
-  spec.argv = {FilterPath(), "7", "tester", "sample label", "1", ""};
-  spec.env = {{"PPD", p.ppd}};
-  spec.stdinFile = raster;
-  spec.stdoutFile = job;
-  *r = RunProgram(spec);
+  RunRequest req;
+  req.argv = {FilterPath(), "7", "tester", "sample label", "1", ""};
+  req.env = {{"PPD", p.ppd}};
+  req.stdinFile = raster;
+  req.stdoutFile = job;
+  *r = RunProgram(req);
 }
 
 // Compares the dots a job prints on its first label with the raster page:
@@ -123,7 +123,7 @@ TEST_P(CupsRaster, FilterWritesOneLabelPerPage) {
   EXPECT_EQ(DotsAgainstRaster(header, rgb, bm, &where), 0) << where;
 
   if (!ViewerPath().empty()) {
-    RunSpec view;
+    RunRequest view;
     view.argv = {ViewerPath(), "--check", tmp / "job.tspl"};
     RunResult v = RunProgram(view);
     EXPECT_EQ(v.status, 0) << v.out << v.err;
@@ -144,7 +144,7 @@ TEST(CupsRasterPages, TwoPagePdfGivesTwoLabels) {
   Prepared p;
   ASSERT_TRUE(Prepare(203, "label.pdf", &p));
   ScratchDir tmp;
-  RunSpec join;
+  RunRequest join;
   join.argv = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
                "-sOutputFile=" + (tmp / "two.pdf"), p.input, p.input};
   RunResult j = RunProgram(join);

@@ -62,34 +62,34 @@ std::string Describe(const std::vector<std::string> &argv) {
   return s;
 }
 
-RunResult RunProgram(const RunSpec &spec) {
+RunResult RunProgram(const RunRequest &req) {
   RunResult r;
-  if (spec.argv.empty()) return r;
+  if (req.argv.empty()) return r;
   int outPipe[2] = {-1, -1}, errPipe[2];
   if (pipe(errPipe) != 0) return r;
-  if (spec.stdoutFile.empty() && pipe(outPipe) != 0) return r;
+  if (req.stdoutFile.empty() && pipe(outPipe) != 0) return r;
 
   pid_t pid = fork();
   if (pid < 0) return r;
   if (pid == 0) {
     // The child dies with the test, so a killed test leaves no process.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int in = open(spec.stdinFile.empty() ? "/dev/null" : spec.stdinFile.c_str(), O_RDONLY);
+    int in = open(req.stdinFile.empty() ? "/dev/null" : req.stdinFile.c_str(), O_RDONLY);
     if (in < 0) _exit(126);
     dup2(in, 0);
-    if (spec.stdoutFile.empty()) {
+    if (req.stdoutFile.empty()) {
       dup2(outPipe[1], 1);
     } else {
-      int out = open(spec.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int out = open(req.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0) _exit(126);
       dup2(out, 1);
     }
     dup2(errPipe[1], 2);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
-    for (const auto &name : spec.unsetEnv) unsetenv(name.c_str());
-    for (const auto &kv : spec.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    for (const auto &name : req.unsetEnv) unsetenv(name.c_str());
+    for (const auto &kv : req.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
     std::vector<char *> argv;
-    for (const auto &a : spec.argv) argv.push_back(const_cast<char *>(a.c_str()));
+    for (const auto &a : req.argv) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     _exit(127);
@@ -98,7 +98,7 @@ RunResult RunProgram(const RunSpec &spec) {
   close(errPipe[1]);
   if (outPipe[1] >= 0) close(outPipe[1]);
   const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(spec.timeoutSeconds);
+      std::chrono::steady_clock::now() + std::chrono::seconds(req.timeoutSeconds);
   struct pollfd fds[2] = {{errPipe[0], POLLIN, 0}, {outPipe[0], POLLIN, 0}};
   int live = outPipe[0] >= 0 ? 2 : 1;
   char buf[65536];

@@ -37,7 +37,7 @@ struct RunResult {
   std::string err;
 };
 
-struct RunSpec {
+struct RunRequest {
   std::vector<std::string> argv;
   std::vector<std::pair<std::string, std::string>> env;  // added or replaced
   std::vector<std::string> unsetEnv;
@@ -48,7 +48,7 @@ struct RunSpec {
 
 // Runs a program to its end (killed after the timeout) and collects what it
 // wrote.
-RunResult RunProgram(const RunSpec &spec);
+RunResult RunProgram(const RunRequest &req);
 
 // Shell-style text of a command line, for failure messages.
 std::string Describe(const std::vector<std::string> &argv);

@@ -20,14 +20,14 @@ std::string Trim(std::string s) {
 
 TEST(Install, DestdirGetsFilterAndPpds) {
   ASSERT_FALSE(FilterPath().empty() || ShippedPpds().empty()) << "the filter or the PPDs were not built";
-  RunSpec config;
+  RunRequest config;
   config.argv = {"cups-config", "--serverbin"};
   RunResult c = RunProgram(config);
   ASSERT_EQ(c.status, 0) << c.err;
   const std::string serverbin = Trim(c.out);
 
   ScratchDir dest;
-  RunSpec install;
+  RunRequest install;
   install.argv = {"cmake", "--install", BuildDir()};
   install.env = {{"DESTDIR", dest.path()}};
   RunResult r = RunProgram(install);

@@ -202,13 +202,13 @@ TEST(Spooler, PrintsSampleWithJobOptionsToFileDevice) {
   Spooler cupsd(dir);
   ASSERT_TRUE(cupsd.Start(FilterPath()));
 
-  RunSpec admin;
+  RunRequest admin;
   admin.argv = {"lpadmin", "-h", cupsd.Host(), "-p", "rvc", "-E", "-v", "file://" + (dir / "out.tspl"),
                 "-P", ppd};
   RunResult a = RunProgram(admin);
   ASSERT_EQ(a.status, 0) << Describe(admin.argv) << "\n" << a.out << a.err << cupsd.Logs();
 
-  RunSpec lp;
+  RunRequest lp;
   lp.argv = {"lp", "-h", cupsd.Host(), "-d", "rvc", "-o", "Density=" + density,
              "-o", "Halftone=" + halftone, "-o", "Rotation=" + rotation, sample};
   RunResult l = RunProgram(lp);
