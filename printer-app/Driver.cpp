@@ -112,17 +112,20 @@ struct JobState {
     std::vector<char> options;
 };
 
+// The renderer's stream on the printer's device. A failed write reports no
+// bytes taken (stdio's convention for such streams) and sets the stream's
+// error, which the page loop checks.
 ssize_t DeviceWrite(void *cookie, const char *buffer, size_t size) {
     auto *state = static_cast<JobState *>(cookie);
     if (state->writeFailed) {
         errno = EIO;
-        return -1;
+        return 0;
     }
     if (papplDeviceWrite(state->device, buffer, size) < 0) {
         state->writeFailed = true;
         state->writeErrno = errno != 0 ? errno : EIO;
         errno = state->writeErrno;
-        return -1;
+        return 0;
     }
     state->bytesSent += size;
     return (ssize_t)size;

@@ -1,6 +1,7 @@
 // vorcp-printer-app: an IPP printer application for TSPL label printers,
 // printing through the same page path as the rastertovorcp filter.
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -147,6 +148,9 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // A printer that drops its connection makes the job's writes fail; it
+    // must not end the server with it.
+    signal(SIGPIPE, SIG_IGN);
     return papplMainloop(argc, argv, VORCP_VERSION, kFooter, vorcp::kNumDrivers, vorcp::kDrivers,
                          nullptr, vorcp::DriverCallback, nullptr, nullptr, CreateSystem, nullptr,
                          nullptr);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -188,6 +189,13 @@ std::string AppServer::PrinterUri(const std::string &name) const {
 std::string AppServer::Log() const {
     std::ifstream in(dir_ + "/vorcp-printer-app.log");
     std::ostringstream s;
+    int status = 0;
+    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+        s << "*** the server has ended: "
+          << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                  : "status " + std::to_string(WEXITSTATUS(status)))
+          << "\n";
+    }
     s << in.rdbuf();
     std::ifstream out(dir_ + "/server.out");
     s << out.rdbuf();
@@ -258,16 +266,38 @@ JobResult WaitJob(const std::string &printerUri, int id, int timeoutSeconds) {
     return r;
 }
 
+// The newest job of the printer, 0 when it has none.
+int LastJobId(const std::string &printerUri) {
+    std::string resource;
+    http_t *http = Connect(printerUri, &resource);
+    ipp_t *request = Request(IPP_OP_GET_JOBS, printerUri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    ipp_t *response = cupsDoRequest(http, request, resource.c_str());
+    int last = 0;
+    for (ipp_attribute_t *a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER); a != nullptr;
+         a = ippFindNextAttribute(response, "job-id", IPP_TAG_INTEGER)) {
+        last = std::max(last, ippGetInteger(a, 0));
+    }
+    ippDelete(response);
+    httpClose(http);
+    return last;
+}
+
 JobResult Print(const std::string &printerUri, const std::string &file, const std::string &format,
                 const std::string &jobName, const Attrs &attrs, int timeoutSeconds) {
-    const int id = Submit(printerUri, file, format, jobName, attrs);
-    if (id == 0) {
-        JobResult r;
-        r.status = cupsLastError();
-        r.message = cupsLastErrorString();
-        return r;
+    int id = Submit(printerUri, file, format, jobName, attrs);
+    const ipp_status_t status = id == 0 ? cupsLastError() : IPP_STATUS_OK;
+    const std::string error = id == 0 ? cupsLastErrorString() : "";
+    // A streamed raster job that fails while its data still arrives ends the
+    // request's connection: the job is there all the same.
+    id = id != 0 ? id : LastJobId(printerUri);
+    JobResult r;
+    if (id != 0) {
+        r = WaitJob(printerUri, id, timeoutSeconds);
     }
-    return WaitJob(printerUri, id, timeoutSeconds);
+    r.status = status;
+    r.message = id != 0 ? r.message : error;
+    return r;
 }
 
 bool CancelJob(const std::string &printerUri, int id) {
