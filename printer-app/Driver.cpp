@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include <fcntl.h>
@@ -35,6 +36,12 @@ std::map<std::string, std::unique_ptr<ModelCatalogue>> g_models;
 
 // The page loop's records are process-wide: one job at a time.
 std::mutex g_jobMutex;
+
+// Printers with a job in the page path. PAPPL 1.3 can start a second job on a
+// printer when a job canceled as it starts is aborted; both get the printer's
+// one device, which the first to end closes.
+std::mutex g_activeMutex;
+std::set<pappl_printer_t *> g_activePrinters;
 
 std::string PpdPathFor(const std::string &driverName) {
     const size_t us = driverName.rfind('_');
@@ -95,6 +102,8 @@ void FillMedia(const ModelCatalogue &model, const MediaSize &size, pappl_media_c
 struct JobState {
     std::unique_lock<std::mutex> serial{g_jobMutex};
     pappl_job_t *job = nullptr;
+    pappl_printer_t *printer = nullptr;
+    bool deviceShared = false; // another job of the printer owns the device
     pappl_device_t *device = nullptr;
     const ModelCatalogue *model = nullptr;
     ppd_file_t *ppd = nullptr;
@@ -183,9 +192,24 @@ LabelSettings SettingsOf(pappl_job_t *job, const pappl_pr_options_t *options,
 }
 
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    bool shared = false;
+    {
+        std::lock_guard<std::mutex> hold(g_activeMutex);
+        shared = !g_activePrinters.insert(printer).second;
+    }
     auto state = std::make_unique<JobState>();
     state->job = job;
+    state->printer = printer;
+    state->deviceShared = shared;
     state->device = device;
+    if (shared) {
+        // The device may be closed by now: this job never touches it.
+        Fail(state.get(), PAPPL_JREASON_ABORTED_BY_SYSTEM,
+             "The printer was busy with another job when this one started; print it again");
+        papplJobSetData(job, state.release());
+        return true;
+    }
     pappl_pr_driver_data_t driver;
     papplPrinterGetDriverData(papplJobGetPrinter(job), &driver);
     state->model = static_cast<const ModelCatalogue *>(driver.extension);
@@ -294,11 +318,15 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
     if (state->out != nullptr && fclose(state->out) != 0 && !state->writeFailed) {
         state->writeFailed = true;
     }
-    papplDeviceFlush(device);
-    pappl_devmetrics_t metrics;
-    if (!state->writeFailed && papplDeviceGetMetrics(device, &metrics) != nullptr &&
-        metrics.write_bytes < state->bytesSent) {
-        state->writeFailed = true;
+    if (!state->deviceShared) {
+        papplDeviceFlush(device);
+        pappl_devmetrics_t metrics;
+        if (!state->writeFailed && papplDeviceGetMetrics(device, &metrics) != nullptr &&
+            metrics.write_bytes < state->bytesSent) {
+            state->writeFailed = true;
+        }
+        std::lock_guard<std::mutex> hold(g_activeMutex);
+        g_activePrinters.erase(state->printer);
     }
     if (state->ppd != nullptr) {
         ppdClose(state->ppd);
