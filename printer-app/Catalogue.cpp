@@ -290,10 +290,15 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
     for (const VendorOption &v : model.vendor) {
         auto it = s.vendor.find(v.attribute);
         const std::string keyword = it != s.vendor.end() ? it->second : v.defaultKeyword;
+        const Choice *chosen = nullptr;
         for (const Choice &c : v.choices) {
-            if (c.keyword == keyword) {
-                out += " " + v.ppdKeyword + "=" + c.name;
+            if (c.keyword == keyword || (chosen == nullptr && c.keyword == v.defaultKeyword)) {
+                chosen = &c;
             }
+        }
+        // A value the model does not have keeps the default.
+        if (chosen != nullptr) {
+            out += " " + v.ppdKeyword + "=" + chosen->name;
         }
     }
     return out;
