@@ -181,47 +181,56 @@ tagRECT PlaceOnLabel(const tagOEMCFG &cfg, const _OEMPDEV &pdev, const tagINKARE
 // Packs one two-level row: every byte other than 255 clears its bit (a dot).
 // Unmirrored, pixel i sits at bit position off + i; mirrored, the row is read
 // from its right end and pixel i sits at bit position i. Whole bytes go eight
-// pixels at a time: the mask keeps the bits of the white pixels.
+// pixels at a time: the mask keeps the bits of the white pixels. The
+// direction is a template argument, so the pixel loops carry no test of it.
+template <bool Mirrored>
 void PackRow(const unsigned char *src, unsigned char *out, int32_t count, int32_t off,
-             bool mirrored, int32_t last) {
-    const unsigned char *s = mirrored ? src + last : src;
-    const int32_t shift = mirrored ? 0 : off;
+             int32_t last) {
+    const unsigned char *s = Mirrored ? src + last : src;
+    const int32_t shift = Mirrored ? 0 : off;
     int32_t i = 0;
     for (unsigned mask = 0; shift == 0 && i + 8 <= count; i += 8, mask = 0) {
         for (int k = 0; k < 8; ++k)
-            mask |= (unsigned)((mirrored ? s[-(i + k)] : s[i + k]) == 255) << (7 - k);
+            mask |= (unsigned)((Mirrored ? s[-(i + k)] : s[i + k]) == 255) << (7 - k);
         out[i >> 3] &= (unsigned char)mask;
     }
     for (int32_t p = shift + i; i < count; ++i, ++p)
-        out[p >> 3] &= (unsigned char)~(((mirrored ? s[-i] : s[i]) != 255) << (7 - (p & 7)));
+        out[p >> 3] &= (unsigned char)~(((Mirrored ? s[-i] : s[i]) != 255) << (7 - (p & 7)));
 }
 
 // The 1-bit rows of the page at q (malloc'ed, N bytes); null when memory ran
 // out. A row ends where its bits would leave the bitmap; with the inked
 // area's width a multiple of 8 every pixel fits.
 unsigned char *PackBitmap(const tagINKAREA &ink, const tagRECT &q, bool mirrored, int64_t *N) {
+    // Locals throughout: the bitmap's byte stores could alias anything read
+    // through a pointer.
+    const int64_t W = ink.W;
+    const int64_t H = ink.H;
+    const int64_t S = ink.S;
+    const unsigned char *image = ink.image;
     const int32_t left8 = q.left / 8 * 8;
     const int64_t BW = ((int64_t)q.right - left8 + 8) / 8;
-    *N = ink.H * BW;
-    if (BW <= 0 || *N > INT32_MAX) {
+    const int64_t size = H * BW;
+    *N = size;
+    if (BW <= 0 || size > INT32_MAX) {
         return nullptr;
     }
-    unsigned char *bitmap = (unsigned char *)malloc((size_t)*N);
+    unsigned char *bitmap = (unsigned char *)malloc((size_t)size);
     if (bitmap == nullptr) {
         return nullptr;
     }
-    memset(bitmap, 255, (size_t)*N);
+    memset(bitmap, 255, (size_t)size);
     const int32_t off = q.left % 8;
     const int64_t lastColumn = (int64_t)q.right - q.left;
     // The mirrored read starts at the row's right end, which must lie in the
     // row.
-    const int32_t last = (int32_t)(lastColumn < ink.W ? lastColumn : ink.W - 1);
-    for (int64_t r = 0; r < ink.H; ++r) {
+    const int32_t last = (int32_t)(lastColumn < W ? lastColumn : W - 1);
+    for (int64_t r = 0; r < H; ++r) {
         const int64_t rowStart = r * BW;
-        if (rowStart >= *N) {
+        if (rowStart >= size) {
             break;
         }
-        int64_t room = (*N - rowStart) * 8;
+        int64_t room = (size - rowStart) * 8;
         int64_t count = room - off;
         if (mirrored && count > room) {
             count = room;
@@ -229,13 +238,17 @@ unsigned char *PackBitmap(const tagINKAREA &ink, const tagRECT &q, bool mirrored
         if (count < 1) {
             count = 1;
         }
-        if (count > ink.W) {
-            count = ink.W;
+        if (count > W) {
+            count = W;
         }
         if (mirrored && last < count - 1) {
             count = last + 1;
         }
-        PackRow(ink.image + r * ink.S, bitmap + rowStart, (int32_t)count, off, mirrored, last);
+        if (mirrored) {
+            PackRow<true>(image + r * S, bitmap + rowStart, (int32_t)count, off, last);
+        } else {
+            PackRow<false>(image + r * S, bitmap + rowStart, (int32_t)count, off, last);
+        }
     }
     return bitmap;
 }
