@@ -179,11 +179,9 @@ LabelSettings SettingsOf(pappl_job_t *job, const pappl_pr_options_t *options,
         if (value == nullptr && attrs != nullptr) {
             ipp_attribute_t *def =
                 ippFindAttribute(attrs, (v.attribute + "-default").c_str(), IPP_TAG_ZERO);
-            value = def ? ippGetString(def, 0, nullptr) : nullptr;
-            if (value != nullptr) {
-                s.vendor[v.attribute] = value;
-            }
-        } else if (value != nullptr) {
+            value = def != nullptr ? ippGetString(def, 0, nullptr) : nullptr;
+        }
+        if (value != nullptr) {
             s.vendor[v.attribute] = value;
         }
     }
@@ -218,7 +216,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
                       (strcmp(format, "image/pwg-raster") == 0 || strcmp(format, "image/urf") == 0);
 
     const std::string marked = PpdOptions(*state->model, SettingsOf(job, options, *state->model));
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "print-darkness %d, printer-darkness-configured %d: %s",
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                "Label settings (print-darkness %d, printer-darkness-configured %d): %s",
                 options->print_darkness, options->darkness_configured, marked.c_str());
     state->options.assign(marked.begin(), marked.end());
     state->options.push_back('\0');
@@ -228,7 +227,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     state->out = fopencookie(state.get(), "w", io);
     if (state->ppd == nullptr || state->out == nullptr) {
         Fail(state.get(), PAPPL_JREASON_ABORTED_BY_SYSTEM,
-             "Unable to read the printer's settings file " + state->model->ppdPath);
+             state->ppd == nullptr ? "Unable to read the model's PPD " + state->model->ppdPath
+                                   : std::string("Unable to make the job's output stream"));
     } else {
         InitializeSetting(state->options.data(), state->ppd);
         PageLoopStart(&state->loop, state->ppd, state->out);
