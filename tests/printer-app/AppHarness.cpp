@@ -300,11 +300,12 @@ JobResult Print(const std::string &printerUri, const std::string &file, const st
     return r;
 }
 
-bool CancelJob(const std::string &printerUri, int id) {
+namespace {
+
+// A request whose answer is only its status.
+bool Send(ipp_t *request, const std::string &printerUri) {
     std::string resource;
     http_t *http = Connect(printerUri, &resource);
-    ipp_t *request = Request(IPP_OP_CANCEL_JOB, printerUri);
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
     ipp_t *response = cupsDoRequest(http, request, resource.c_str());
     const bool ok = response != nullptr && ippGetStatusCode(response) == IPP_STATUS_OK;
     ippDelete(response);
@@ -312,16 +313,18 @@ bool CancelJob(const std::string &printerUri, int id) {
     return ok;
 }
 
+} // namespace
+
+bool CancelJob(const std::string &printerUri, int id) {
+    ipp_t *request = Request(IPP_OP_CANCEL_JOB, printerUri);
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+    return Send(request, printerUri);
+}
+
 bool SetPrinter(const std::string &printerUri, const std::string &name, const std::string &value) {
-    std::string resource;
-    http_t *http = Connect(printerUri, &resource);
     ipp_t *request = Request(IPP_OP_SET_PRINTER_ATTRIBUTES, printerUri);
     AddValue(request, IPP_TAG_PRINTER, name, value);
-    ipp_t *response = cupsDoRequest(http, request, resource.c_str());
-    const bool ok = response != nullptr && ippGetStatusCode(response) == IPP_STATUS_OK;
-    ippDelete(response);
-    httpClose(http);
-    return ok;
+    return Send(request, printerUri);
 }
 
 } // namespace apptest
