@@ -39,8 +39,8 @@ print_label web after
 # The same settings asked for by the job: darkness 53% configured + 47.
 print_label ref wanted -o vorcp-halftone=floyd-steinberg -o print-darkness=47
 
-"$viewer" "$dir/web/before.png.prn" | grep -q "density: 8" || { echo "first job not at the default darkness"; exit 1; }
-"$viewer" "$dir/web/after.png.prn" | grep -q "density: 15" || { echo "the web page's darkness did not reach the job"; exit 1; }
+"$viewer" -o "$dir/png" "$dir/web/before.png.prn" | grep -q "density: 8" || { echo "first job not at the default darkness"; exit 1; }
+"$viewer" -o "$dir/png" "$dir/web/after.png.prn" | grep -q "density: 15" || { echo "the web page's darkness did not reach the job"; exit 1; }
 if ! cmp -s "$dir/web/after.png.prn" "$dir/ref/wanted.png.prn"; then
   echo "the job after the web page's change differs from a job asking for its settings"
   exit 1
