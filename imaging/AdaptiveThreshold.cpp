@@ -255,14 +255,14 @@ bool FillBlockGrid(tagBLOCKGRID &g, const unsigned char *src, int width, int hei
     return true;
 }
 
-// The two-level image, rows os bytes apart, calloc'ed into *out: a pixel at
-// or above its threshold is white (black when negative).
+// The two-level image, rows outStride bytes apart, calloc'ed into *out: a
+// pixel at or above its threshold is white (black when negative).
 bool ThresholdRows(const tagBLOCKGRID &g, const unsigned char *src, int width, int height,
-                   int stride, int64_t os, int negative, unsigned char **out)
+                   int stride, int64_t outStride, int negative, unsigned char **out)
 {
     // The threshold map is made a row at a time and only over the image: the
     // whole map of cols*block x rows*block can be far larger than the image.
-    unsigned char *dst = (unsigned char *)std::calloc((size_t)(height * os), 1);
+    unsigned char *dst = (unsigned char *)std::calloc((size_t)(height * outStride), 1);
     unsigned char *thr = (unsigned char *)std::malloc((size_t)width);
     tagRESAMPLER r;
     const bool ready = ResamplerInit(r, g.cells, g.cols, g.rows, g.stride, g.cols * g.block,
@@ -277,7 +277,7 @@ bool ThresholdRows(const tagBLOCKGRID &g, const unsigned char *src, int width, i
     for (int64_t y = 0; y < height; ++y) {
         ResamplerRow(r, y, thr);
         const unsigned char *in = src + y * (int64_t)stride;
-        unsigned char *o = dst + y * os;
+        unsigned char *o = dst + y * outStride;
         for (int64_t x = 0; x < width; ++x)
             o[x] = (unsigned char)((in[x] >= thr[x] ? 255 : 0) ^ flip);
     }
@@ -391,16 +391,16 @@ bool AdaptiveThreshold(const unsigned char *src, int width, int height, int stri
     g.cols = (width + b - 1) / b;
     g.rows = (height + b - 1) / b;
     g.stride = (g.cols + 3) / 4 * 4;
-    const int64_t os = (((int64_t)width * 8 + 31) / 32) * 4;
-    if ((int64_t)height * os > INT_MAX)
+    const int64_t outStride = (((int64_t)width * 8 + 31) / 32) * 4;
+    if ((int64_t)height * outStride > INT_MAX)
         return false;
     g.cells = (unsigned char *)std::calloc((size_t)(g.rows * g.stride), 1);
     if (g.cells == nullptr)
         return false;
     const bool done = FillBlockGrid(g, src, width, height, stride, method, offset, weight) &&
-                      ThresholdRows(g, src, width, height, stride, os, negative, out);
+                      ThresholdRows(g, src, width, height, stride, outStride, negative, out);
     std::free(g.cells);
     if (done)
-        *outLength = (int)(height * os);
+        *outLength = (int)(height * outStride);
     return done;
 }

@@ -124,8 +124,7 @@ bool keepOpenFile(LoggerInfo &info, int64_t t) {
 // The logger's directory (with the month folder when asked for) and file
 // path for a day. Too long a directory or file name fails rather than
 // being cut.
-bool formatLogPaths(const LoggerInfo &info, const struct tm &day, char *directory,
-                    char *filePath) {
+bool formatLogPaths(const LoggerInfo &info, const struct tm &day, char *directory, char *filePath) {
     int n;
     if (info.monthdir)
         n = snprintf(directory, LOG_PATH_BUFFER, "%s%04d_%02d/", info.path.c_str(),

@@ -111,8 +111,7 @@ bool readInput(const Options &opt, Input &in) {
     }
     std::ifstream file(opt.input, std::ios::binary);
     if (!file) {
-        std::cerr << "tspl-view: cannot open " << opt.input << ": " << std::strerror(errno)
-                  << "\n";
+        std::cerr << "tspl-view: cannot open " << opt.input << ": " << std::strerror(errno) << "\n";
         return false;
     }
     if (!readAll(file, in.bytes)) {
@@ -180,8 +179,8 @@ int main(int argc, char **argv) {
         std::error_code ec;
         std::filesystem::create_directories(opt.outDir, ec);
         if (ec) {
-            std::cerr << "tspl-view: cannot create folder " << opt.outDir << ": "
-                      << ec.message() << "\n";
+            std::cerr << "tspl-view: cannot create folder " << opt.outDir << ": " << ec.message()
+                      << "\n";
             return kIoError;
         }
     }
