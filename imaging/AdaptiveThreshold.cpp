@@ -31,18 +31,6 @@ int NonEmptyLevels(const uint64_t *hist, int lo, int hi, int *levels, double *co
     return nz;
 }
 
-// The sum of p log p over counts[from, to), p being each count's share of
-// total.
-double SumPLogP(const double *counts, int from, int to, double total)
-{
-    double e = 0.0;
-    for (int b = from; b < to; ++b) {
-        const double p = counts[b] / total;
-        e += p * std::log(p);
-    }
-    return e;
-}
-
 // The three criteria that score a split of the non-empty levels into the
 // first a + 1 and the rest: least within-class variance (otsu), minimum
 // error and maximum entropy.
@@ -82,7 +70,16 @@ void ChooseBySplit(const int *levels, const double *counts, int nz, tagCHOICES &
                 c.minError = k;
             }
         }
-        const double scoreE = -SumPLogP(counts, 0, a + 1, w0) - SumPLogP(counts, a + 1, nz, w1);
+        double e0 = 0.0, e1 = 0.0;
+        for (int b = 0; b <= a; ++b) {
+            const double p = counts[b] / w0;
+            e0 += p * std::log(p);
+        }
+        for (int b = a + 1; b < nz; ++b) {
+            const double q = counts[b] / w1;
+            e1 += q * std::log(q);
+        }
+        const double scoreE = -e0 - e1;
         if (c.entropy < 0 || scoreE > bestE) {
             bestE = scoreE;
             c.entropy = k;
