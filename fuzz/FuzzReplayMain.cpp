@@ -31,7 +31,8 @@ int main(int argc, char **argv) {
     }
     for (const fs::path &f : files) {
         std::ifstream in(f, std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
         // A copy of exactly the input's size, so that reads past it are caught.
         std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes.size() + 1]);
         std::copy(bytes.begin(), bytes.end(), copy.get());

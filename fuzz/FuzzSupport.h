@@ -25,7 +25,7 @@ void CheckJobData();
 
 // Consumes the input from the front; reads past the end give zeros.
 class ByteReader {
-public:
+  public:
     ByteReader(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
     template <typename T> T Take() {
         T value{};
@@ -37,7 +37,7 @@ public:
     }
     size_t RestSize() const { return m_size; }
 
-private:
+  private:
     const uint8_t *m_data;
     size_t m_size;
 };

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
     }
     for (const auto &e : entries) {
-        if (e.second.key != e.first) abort(); // filed under its own key
+        if (e.second.key != e.first)
+            abort(); // filed under its own key
     }
     std::string once = text, twice;
     tslog::trimLogConfig(once, "[]");
@@ -29,10 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     tslog::ILogManager *log = tslog::ILogManager::getInstance();
     log->configFromString(text.c_str()); // up to the first zero byte, as from a file
-    if (log->getStatusActiveLoggers() > (uint32_t)tslog::LOG_MAX_LOGGERS || log->findLogger("Main") != 0) abort();
+    if (log->getStatusActiveLoggers() > (uint32_t)tslog::LOG_MAX_LOGGERS ||
+        log->findLogger("Main") != 0)
+        abort();
     for (const auto &e : entries) {
         const int id = log->findLogger(e.first.c_str());
-        if (id < -1 || id >= tslog::LOG_MAX_LOGGERS) abort();
+        if (id < -1 || id >= tslog::LOG_MAX_LOGGERS)
+            abort();
     }
     return 0;
 }

@@ -15,7 +15,9 @@
 namespace {
 
 // PPD codes are stored scaled: tenths, doubled, levels as 3v + 300.
-int32_t Scaled(int32_t v, uint32_t k, uint32_t add) { return (int32_t)((uint32_t)v * k + add); }
+int32_t Scaled(int32_t v, uint32_t k, uint32_t add) {
+    return (int32_t)((uint32_t)v * k + add);
+}
 
 void FillConfig(rvcfuzz::ByteReader &in, tagOEMCFG &c, int16_t xdpi, int16_t ydpi) {
     memset(&c, 0, sizeof(c));
@@ -28,7 +30,8 @@ void FillConfig(rvcfuzz::ByteReader &in, tagOEMCFG &c, int16_t xdpi, int16_t ydp
     c.sMirror = in.Take<int16_t>(), c.bNegative = in.Take<int8_t>();
     c.dwOperationAfterPrn = (uint64_t)(int64_t)in.Take<int8_t>();
     c.dwOperationModeAfterPrn = (uint64_t)(int64_t)in.Take<int8_t>();
-    c.nBrightness = Scaled(in.Take<int32_t>(), 2, 0), c.nContrast = Scaled(in.Take<int32_t>(), 2, 0);
+    c.nBrightness = Scaled(in.Take<int32_t>(), 2, 0),
+    c.nContrast = Scaled(in.Take<int32_t>(), 2, 0);
     c.sPaperType = in.Take<int8_t>(), c.sLabelType = in.Take<int8_t>();
     c.GAPHeight = c.sBLineHeight = in.Take<int16_t>();
     c.GAPOffset = c.sBLineOffset = in.Take<int16_t>();
@@ -81,13 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t calls = in.Take<uint8_t>();
     // A white page (padding zero), then rectangles: x, y, w, h, b, g, r.
     std::vector<unsigned char> page((size_t)stride * h.cupsHeight, 0);
-    for (uint32_t y = 0; y < h.cupsHeight; ++y) memset(&page[(size_t)y * stride], 255, h.cupsWidth * bpp);
+    for (uint32_t y = 0; y < h.cupsHeight; ++y)
+        memset(&page[(size_t)y * stride], 255, h.cupsWidth * bpp);
     while (in.RestSize() >= 7) {
-        const uint32_t x0 = in.Take<uint8_t>() * h.cupsWidth / 256, y0 = in.Take<uint8_t>() * h.cupsHeight / 256;
-        const uint32_t w = 1 + in.Take<uint8_t>() * h.cupsWidth / 256, hh = 1 + in.Take<uint8_t>() * h.cupsHeight / 256;
+        const uint32_t x0 = in.Take<uint8_t>() * h.cupsWidth / 256,
+                       y0 = in.Take<uint8_t>() * h.cupsHeight / 256;
+        const uint32_t w = 1 + in.Take<uint8_t>() * h.cupsWidth / 256,
+                       hh = 1 + in.Take<uint8_t>() * h.cupsHeight / 256;
         const unsigned char bgr[3] = {in.Take<uint8_t>(), in.Take<uint8_t>(), in.Take<uint8_t>()};
         for (uint32_t y = y0; y < y0 + hh && y < h.cupsHeight; ++y)
-            for (uint32_t x = x0; x < x0 + w && x < h.cupsWidth; ++x) memcpy(&page[(size_t)y * stride + x * bpp], bgr, bpp);
+            for (uint32_t x = x0; x < x0 + w && x < h.cupsWidth; ++x)
+                memcpy(&page[(size_t)y * stride + x * bpp], bgr, bpp);
     }
     const int emissions = 1 + (calls & 1);
     for (int call = 0; call <= emissions; ++call) {
@@ -101,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             pdev.dwBufSize = (uint32_t)page.size();
         } else {
             pdev.dwCurPageNum = (uint32_t)(call + ((calls >> 1) & 1));
-            if (r.TransCommand(call == emissions) > 1) abort();
+            if (r.TransCommand(call == emissions) > 1)
+                abort();
         }
     }
     rvcfuzz::CheckJobData();

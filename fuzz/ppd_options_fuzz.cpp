@@ -21,7 +21,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     rvcfuzz::CaptureStandardOutput();
     rvcfuzz::StartSilentLogger();
     for (int i = 0; i < 2; ++i) {
-        g_ppd[i] = ppdOpenFile((rvcfuzz::PpdDir() + (i ? "/rastertovorcp-300.ppd" : "/rastertovorcp-203.ppd")).c_str());
+        g_ppd[i] = ppdOpenFile(
+            (rvcfuzz::PpdDir() + (i ? "/rastertovorcp-300.ppd" : "/rastertovorcp-203.ppd"))
+                .c_str());
         if (g_ppd[i] == nullptr) {
             abort();
         }
@@ -53,7 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<unsigned char> page(288 * 64);
     for (unsigned y = 0; y < 64; ++y)
         for (unsigned x = 0; x < 96; ++x)
-            memset(&page[y * 288 + 3 * x], y < 8 ? 255 : (y >= 40 && y < 48) || (y == 56 && x < 90) ? 0 : x * 255 / 96, 3);
+            memset(&page[y * 288 + 3 * x],
+                   y < 8                                        ? 255
+                   : (y >= 40 && y < 48) || (y == 56 && x < 90) ? 0
+                                                                : x * 255 / 96,
+                   3);
     for (int call = 0; call < 2; ++call) {
         CTSPLRenderClass r;
         r.SetOemCfgPointer(&cfg);

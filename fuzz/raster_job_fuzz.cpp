@@ -46,10 +46,13 @@ bool WithinBudget() {
         const uint64_t pixels = (uint64_t)h.cupsWidth * h.cupsHeight;
         first = pages == 0 ? pixels : first;
         work += first + pixels / 8;
-        ok = pages < 16 && work <= (1u << 19) && (uint64_t)h.cupsBytesPerLine * h.cupsHeight <= (4u << 20) &&
+        ok = pages < 16 && work <= (1u << 19) &&
+             (uint64_t)h.cupsBytesPerLine * h.cupsHeight <= (4u << 20) &&
              h.cupsBytesPerLine <= (1u << 20) && h.NumCopies <= 64;
         std::vector<unsigned char> line(h.cupsBytesPerLine + 1);
-        for (uint32_t y = 0; ok && y < h.cupsHeight && cupsRasterReadPixels(r, line.data(), h.cupsBytesPerLine); ++y) {
+        for (uint32_t y = 0;
+             ok && y < h.cupsHeight && cupsRasterReadPixels(r, line.data(), h.cupsBytesPerLine);
+             ++y) {
         }
     }
     cupsRasterClose(r);
@@ -76,8 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     std::string path = "/proc/self/fd/" + std::to_string(g_rasterFd);
     std::string options = kOptions[data[0] % (sizeof(kOptions) / sizeof(kOptions[0]))];
-    char *argv[] = {(char *)"rastertovorcp", (char *)"1", (char *)"fuzz", (char *)"title", (char *)"1",
-                    &options[0], &path[0], nullptr};
+    char *argv[] = {(char *)"rastertovorcp",
+                    (char *)"1",
+                    (char *)"fuzz",
+                    (char *)"title",
+                    (char *)"1",
+                    &options[0],
+                    &path[0],
+                    nullptr};
     if (RunFilterJob(7, argv, 0) > 1) {
         abort();
     }

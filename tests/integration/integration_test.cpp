@@ -29,12 +29,15 @@ std::pair<int, std::string> Sh(const std::string &cmd) {
     FILE *p = popen(("{ " + cmd + "; } 2>&1").c_str(), "r");
     std::string out;
     char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;)
+        out.append(buf, n);
     int st = pclose(p);
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }
 
-std::string ShippedPpd(int dpi) { return std::string(RVC_PPD_DIR) + "/rastertovorcp-" + std::to_string(dpi) + ".ppd"; }
+std::string ShippedPpd(int dpi) {
+    return std::string(RVC_PPD_DIR) + "/rastertovorcp-" + std::to_string(dpi) + ".ppd";
+}
 
 // Every option the filter reads is there, and every choice's code is the
 // number its text states (levels as the gamma the filter makes of it).
@@ -43,15 +46,37 @@ TEST(ShippedPpds, DeclareTheFiltersOptionsWithCodesMatchingTheirTexts) {
     for (int dpi : {203, 300}) {
         ppd_file_t *ppd = ppdOpenFile(ShippedPpd(dpi).c_str());
         ASSERT_NE(ppd, nullptr);
-        for (const char *keyword : {"Mirror", "Rotation", "NegativeFilm", "Density", "HorizontalOffset",
-                                    "HorizontalOffsetValue", "VerticalOffset", "VerticalOffsetValue", "Brightness",
-                                    "Contrast", "Levels", "Halftone", "PrintMethod", "MediaType", "GAPOffset",
-                                    "GAPHeight", "Mode", "CutMethod", "Interval", "Feed", "MaxOutputWidth",
-                                    "IsToDashed", "MinLength", "IntervalBlack", "IntervalWhite", "SavePaper"}) {
+        for (const char *keyword : {"Mirror",
+                                    "Rotation",
+                                    "NegativeFilm",
+                                    "Density",
+                                    "HorizontalOffset",
+                                    "HorizontalOffsetValue",
+                                    "VerticalOffset",
+                                    "VerticalOffsetValue",
+                                    "Brightness",
+                                    "Contrast",
+                                    "Levels",
+                                    "Halftone",
+                                    "PrintMethod",
+                                    "MediaType",
+                                    "GAPOffset",
+                                    "GAPHeight",
+                                    "Mode",
+                                    "CutMethod",
+                                    "Interval",
+                                    "Feed",
+                                    "MaxOutputWidth",
+                                    "IsToDashed",
+                                    "MinLength",
+                                    "IntervalBlack",
+                                    "IntervalWhite",
+                                    "SavePaper"}) {
             ppd_option_t *option = ppdFindOption(ppd, keyword);
             ASSERT_NE(option, nullptr) << dpi << " " << keyword;
             for (int i = 0; i < option->num_choices; ++i) {
-                const std::string text = option->choices[i].text, what = std::string(keyword) + " " + text;
+                const std::string text = option->choices[i].text,
+                                  what = std::string(keyword) + " " + text;
                 ppdMarkOption(ppd, keyword, option->choices[i].choice);
                 const int asInt = GetOptionChoiceIndex(keyword, ppd);
                 const float asFloat = GetOptionChoiceIndexf(keyword, ppd);
@@ -62,7 +87,8 @@ TEST(ShippedPpds, DeclareTheFiltersOptionsWithCodesMatchingTheirTexts) {
                 } else if (std::string(keyword) == "Levels") {
                     ASSERT_TRUE(std::regex_search(text, n, leading)) << what;
                     EXPECT_NEAR((3.0 * asInt + 300) / 100, std::stod(n[1]), 0.005) << what;
-                } else if (std::string(keyword) != "Rotation" && std::regex_search(text, n, leading)) {
+                } else if (std::string(keyword) != "Rotation" &&
+                           std::regex_search(text, n, leading)) {
                     EXPECT_FLOAT_EQ(asFloat, std::stof(n[1])) << what;
                 }
             }
@@ -91,7 +117,8 @@ TEST_P(CupsRaster, EveryDotOnItsPixel) {
     EXPECT_EQ(h.cupsBitsPerPixel, 24u);
     EXPECT_EQ(h.cupsColorOrder, CUPS_ORDER_CHUNKED);
     std::vector<unsigned char> rgb((size_t)h.cupsBytesPerLine * h.cupsHeight);
-    for (unsigned y = 0; y < h.cupsHeight; ++y) cupsRasterReadPixels(r, &rgb[(size_t)y * h.cupsBytesPerLine], h.cupsBytesPerLine);
+    for (unsigned y = 0; y < h.cupsHeight; ++y)
+        cupsRasterReadPixels(r, &rgb[(size_t)y * h.cupsBytesPerLine], h.cupsBytesPerLine);
     cupsRasterClose(r);
     close(fd);
 
@@ -117,26 +144,33 @@ TEST_P(CupsRaster, EveryDotOnItsPixel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, CupsRaster,
-                         ::testing::Combine(::testing::Values(203, 300), ::testing::Values(std::string("label.pdf"), std::string("label.png"))),
+                         ::testing::Combine(::testing::Values(203, 300),
+                                            ::testing::Values(std::string("label.pdf"),
+                                                              std::string("label.png"))),
                          [](const auto &info) {
-                             return std::to_string(std::get<0>(info.param)) + "dpi_" + std::get<1>(info.param).substr(6);
+                             return std::to_string(std::get<0>(info.param)) + "dpi_" +
+                                    std::get<1>(info.param).substr(6);
                          });
 
 // A private cupsd prints the sample through a queue with the built filter
 // and job options to a file device.
 TEST(Spooler, PrintsTheSampleWithJobOptions) {
-    if (geteuid() != 0) GTEST_SKIP() << "a private cupsd with its own ServerBin needs root";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a private cupsd with its own ServerBin needs root";
     rvt::TempDir dir;
     const std::string root = dir.path();
-    for (const char *sub : {"conf", "spool/tmp", "cache", "state", "log", "bin/filter"}) fs::create_directories(root + "/" + sub);
+    for (const char *sub : {"conf", "spool/tmp", "cache", "state", "log", "bin/filter"})
+        fs::create_directories(root + "/" + sub);
     // Filters run from ServerBin, which cupsd takes only when root owns it
     // and nobody else may write there.
     for (const auto &e : fs::directory_iterator("/usr/lib/cups"))
-        if (e.path().filename() != "filter") fs::create_symlink(e.path(), root + "/bin/" + e.path().filename().string());
+        if (e.path().filename() != "filter")
+            fs::create_symlink(e.path(), root + "/bin/" + e.path().filename().string());
     for (const auto &e : fs::directory_iterator("/usr/lib/cups/filter"))
         fs::create_symlink(e.path(), root + "/bin/filter/" + e.path().filename().string());
     fs::copy_file(RVC_FILTER_EXE, root + "/bin/filter/rastertovorcp");
-    for (const char *sub : {"", "/bin", "/bin/filter", "/bin/filter/rastertovorcp"}) chmod((root + sub).c_str(), 0755);
+    for (const char *sub : {"", "/bin", "/bin/filter", "/bin/filter/rastertovorcp"})
+        chmod((root + sub).c_str(), 0755);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -145,13 +179,22 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
     ASSERT_EQ(bind(s, (sockaddr *)&a, sizeof a) | getsockname(s, (sockaddr *)&a, &len), 0);
     close(s);
     const std::string host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    rvt::WriteFile(root + "/conf/cupsd.conf", "Listen " + host + "\nLogLevel debug\nBrowsing No\nWebInterface No\n"
-                   "DefaultAuthType None\n<Location />\n Order allow,deny\n Allow all\n</Location>\n"
-                   "<Policy default>\n<Limit All>\n Order allow,deny\n Allow all\n</Limit>\n</Policy>\n");
-    rvt::WriteFile(root + "/conf/cups-files.conf", "ServerRoot " + root + "/conf\nServerBin " + root + "/bin\n"
-                   "RequestRoot " + root + "/spool\nTempDir " + root + "/spool/tmp\nCacheDir " + root + "/cache\n"
-                   "StateDir " + root + "/state\nErrorLog " + root + "/log/error_log\nAccessLog " + root +
-                   "/log/access_log\nPageLog " + root + "/log/page_log\nFileDevice Yes\nSystemGroup root\n");
+    rvt::WriteFile(
+        root + "/conf/cupsd.conf",
+        "Listen " + host +
+            "\nLogLevel debug\nBrowsing No\nWebInterface No\n"
+            "DefaultAuthType None\n<Location />\n Order allow,deny\n Allow all\n</Location>\n"
+            "<Policy default>\n<Limit All>\n Order allow,deny\n Allow all\n</Limit>\n</Policy>\n");
+    rvt::WriteFile(root + "/conf/cups-files.conf",
+                   "ServerRoot " + root + "/conf\nServerBin " + root +
+                       "/bin\n"
+                       "RequestRoot " +
+                       root + "/spool\nTempDir " + root + "/spool/tmp\nCacheDir " + root +
+                       "/cache\n"
+                       "StateDir " +
+                       root + "/state\nErrorLog " + root + "/log/error_log\nAccessLog " + root +
+                       "/log/access_log\nPageLog " + root +
+                       "/log/page_log\nFileDevice Yes\nSystemGroup root\n");
     pid_t cupsd = fork();
     if (cupsd == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive a killed test
@@ -163,10 +206,15 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
     // Job options away from the defaults: density 12, adaptive threshold and
     // a quarter turn, which turns the label.
     std::pair<int, std::string> admin, lp;
-    for (int i = 0; i < 100 && (admin = Sh("lpadmin -h " + host + " -p rvc -E -v file://" + dir / "out.tspl" + " -P " + ShippedPpd(203))).first != 0; ++i)
+    for (int i = 0; i < 100 && (admin = Sh("lpadmin -h " + host + " -p rvc -E -v file://" +
+                                           dir / "out.tspl" + " -P " + ShippedPpd(203)))
+                                       .first != 0;
+         ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_EQ(admin.first, 0) << admin.second;
-    lp = Sh("lp -h " + host + " -d rvc -o Density=12 -o Halftone=Adaptive -o Rotation=Rotate90CCW " RVC_SAMPLE_DIR "/label.pdf");
+    lp = Sh("lp -h " + host +
+            " -d rvc -o Density=12 -o Halftone=Adaptive -o Rotation=Rotate90CCW " RVC_SAMPLE_DIR
+            "/label.pdf");
     ASSERT_EQ(lp.first, 0) << lp.second;
     std::string completed;
     for (int i = 0; i < 300 && completed.find("rvc-") == std::string::npos; ++i) {
@@ -175,7 +223,8 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
     }
     kill(cupsd, SIGTERM);
     waitpid(cupsd, nullptr, 0);
-    ASSERT_NE(completed.find("rvc-"), std::string::npos) << rvt::ReadFile(root + "/log/error_log").substr(0, 20000);
+    ASSERT_NE(completed.find("rvc-"), std::string::npos)
+        << rvt::ReadFile(root + "/log/error_log").substr(0, 20000);
     tsplview::Job job = rvt::ReadTspl(rvt::ReadFile(dir / "out.tspl"));
     EXPECT_EQ(job.settings.density, 12);
     ASSERT_EQ(job.labels.size(), 1u);
@@ -194,9 +243,12 @@ TEST(Install, DestdirGetsTheFilterAndThePpds) {
     EXPECT_EQ(info.st_mode & 07777, 0755u);
     EXPECT_EQ(rvt::ReadFile(filter), rvt::ReadFile(RVC_FILTER_EXE));
     for (int dpi : {203, 300}) {
-        const std::string ppd = dest / "usr/share/ppd/rastertovorcp/rastertovorcp-" + std::to_string(dpi) + ".ppd";
+        const std::string ppd =
+            dest / "usr/share/ppd/rastertovorcp/rastertovorcp-" + std::to_string(dpi) + ".ppd";
         EXPECT_EQ(rvt::ReadFile(ppd), rvt::ReadFile(ShippedPpd(dpi)));
-        EXPECT_NE(rvt::ReadFile(ppd).find("application/vnd.cups-raster application/vnd.tspl 0 rastertovorcp"), std::string::npos);
+        EXPECT_NE(rvt::ReadFile(ppd).find(
+                      "application/vnd.cups-raster application/vnd.tspl 0 rastertovorcp"),
+                  std::string::npos);
     }
 }
 

@@ -39,7 +39,8 @@ TEST(Process, PrintsFromStandardInputOrAFileAndLogsDurably) {
     // last trace, all on disk when the process has gone.
     const std::string log = rvt::ReadFile(rvt::FilterLog());
     EXPECT_NE(log.find("LOG_ALARM -----------------  tslog thread started!"), std::string::npos);
-    EXPECT_NE(log.find("LOG_ALARM logger id=0 key=Main name=vortspl path=/tmp/"), std::string::npos);
+    EXPECT_NE(log.find("LOG_ALARM logger id=0 key=Main name=vortspl path=/tmp/"),
+              std::string::npos);
     EXPECT_NE(log.find("EndDoc, bufStart is 0x"), std::string::npos);
     EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
 
@@ -59,15 +60,35 @@ TEST(Process, StartUpFailures) {
         std::vector<std::string> args;
         std::string ppd, input, err;
     } cases[] = {
-        {"one argument", {"rastertovorcp"}, rvt::Ppd(dir), raster, "rastertovorcp job-id user title copies options [file]"},
-        {"five arguments", {"rastertovorcp", "1", "u", "t", "1"}, rvt::Ppd(dir), raster,
+        {"one argument",
+         {"rastertovorcp"},
+         rvt::Ppd(dir),
+         raster,
          "rastertovorcp job-id user title copies options [file]"},
-        {"eight arguments", {"rastertovorcp", "1", "u", "t", "1", "", "/dev/null", "x"}, rvt::Ppd(dir), raster,
+        {"five arguments",
+         {"rastertovorcp", "1", "u", "t", "1"},
+         rvt::Ppd(dir),
+         raster,
          "rastertovorcp job-id user title copies options [file]"},
-        {"no raster", {"rastertovorcp", "1", "u", "t", "1", ""}, rvt::Ppd(dir), "", "cupsRasterOpen failed."},
-        {"no PPD variable", {"rastertovorcp", "1", "u", "t", "1", ""}, "", raster,
+        {"eight arguments",
+         {"rastertovorcp", "1", "u", "t", "1", "", "/dev/null", "x"},
+         rvt::Ppd(dir),
+         raster,
+         "rastertovorcp job-id user title copies options [file]"},
+        {"no raster",
+         {"rastertovorcp", "1", "u", "t", "1", ""},
+         rvt::Ppd(dir),
+         "",
+         "cupsRasterOpen failed."},
+        {"no PPD variable",
+         {"rastertovorcp", "1", "u", "t", "1", ""},
+         "",
+         raster,
          "The PPD file could not be opened.NULL PPD file pointer on line 0."},
-        {"no PPD file", {"rastertovorcp", "1", "u", "t", "1", ""}, "/nonexistent/x.ppd", raster,
+        {"no PPD file",
+         {"rastertovorcp", "1", "u", "t", "1", ""},
+         "/nonexistent/x.ppd",
+         raster,
          "The PPD file could not be opened.Unable to open PPD file on line 0."},
     };
     for (const Case &c : cases) {
@@ -78,7 +99,8 @@ TEST(Process, StartUpFailures) {
         EXPECT_EQ(r.err, c.err) << c.name;
         EXPECT_EQ(r.out, "") << c.name;
         // The logger was started before anything was looked at.
-        EXPECT_NE(rvt::ReadFile(rvt::FilterLog()).find("tslog thread started"), std::string::npos) << c.name;
+        EXPECT_NE(rvt::ReadFile(rvt::FilterLog()).find("tslog thread started"), std::string::npos)
+            << c.name;
     }
 }
 
@@ -116,7 +138,8 @@ TEST(Process, FailedWritesEndTheJobWithOneError) {
         EXPECT_TRUE(HasError(r.err, "Unable to write the print data")) << c.name << ": " << r.err;
         EXPECT_EQ(r.err.find("ERROR:"), r.err.rfind("ERROR:")) << c.name;
         // Nothing more is read once page 1 could not be sent.
-        EXPECT_EQ(r.err.find("Finish print operation."), r.err.rfind("Finish print operation.")) << c.name;
+        EXPECT_EQ(r.err.find("Finish print operation."), r.err.rfind("Finish print operation."))
+            << c.name;
     }
 }
 
@@ -128,7 +151,8 @@ TEST(Process, FailedPageAllocationEndsTheJob) {
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizer reserves more address space than any limit allows; its
     // own allocation limit stands in.
-    p.env.push_back("ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=100");
+    p.env.push_back(
+        "ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=100");
 #else
     p.addressLimit = 150ul << 20;
 #endif
@@ -142,10 +166,13 @@ TEST(Process, CancelWhilePageTwoIsReadEmitsItAsTheLast) {
     rvt::TempDir dir;
     // Page 2 has ink before and after the point where the stream pauses.
     rvt::Page p2 = rvt::InkPage(8, 2, 15, 3, 2), partial;
-    p2.colour = [](unsigned x, unsigned y) { return x >= 8 && x <= 15 && (y == 2 || y == 30) ? 0u : 0xffffffu; };
+    p2.colour = [](unsigned x, unsigned y) {
+        return x >= 8 && x <= 15 && (y == 2 || y == 30) ? 0u : 0xffffffu;
+    };
     partial = p2;
     partial.rows = 10;
-    const std::string full = rvt::Raster({rvt::InkPage(0, 0, 7, 1, 2), p2, rvt::InkPage(16, 4, 23, 5, 2)});
+    const std::string full =
+        rvt::Raster({rvt::InkPage(0, 0, 7, 1, 2), p2, rvt::InkPage(16, 4, 23, 5, 2)});
     const std::string prefix = rvt::Raster({rvt::InkPage(0, 0, 7, 1, 2), partial});
     ASSERT_EQ(full.compare(0, prefix.size(), prefix), 0);
     Process p = Job(dir, {});
@@ -154,7 +181,9 @@ TEST(Process, CancelWhilePageTwoIsReadEmitsItAsTheLast) {
         rvt::WriteAll(fd, prefix);
         // Page 2's header has been read once it is logged; the filter then
         // waits for the rest of its lines.
-        for (int i = 0; i < 500 && rvt::ReadFile(rvt::FilterLog()).find("curPage is 1") == std::string::npos; ++i)
+        for (int i = 0;
+             i < 500 && rvt::ReadFile(rvt::FilterLog()).find("curPage is 1") == std::string::npos;
+             ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         kill(pid, SIGTERM);

@@ -14,7 +14,8 @@ std::pair<int, std::string> View(const std::string &args) {
     FILE *p = popen((std::string(RVC_VIEWER_EXE) + " " + args + " 2>&1").c_str(), "r");
     std::string out;
     char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;)
+        out.append(buf, n);
     int st = pclose(p);
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }

@@ -19,8 +19,12 @@
 
 namespace rvt {
 
-std::string SourceDir() { return RVC_TEST_SOURCE_DIR; }
-std::string BinaryDir() { return RVC_TEST_BINARY_DIR; }
+std::string SourceDir() {
+    return RVC_TEST_SOURCE_DIR;
+}
+std::string BinaryDir() {
+    return RVC_TEST_BINARY_DIR;
+}
 
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -39,7 +43,9 @@ TempDir::TempDir() {
     chmod(path_.c_str(), 0755);
 }
 
-TempDir::~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+TempDir::~TempDir() {
+    std::system(("rm -rf '" + path_ + "'").c_str());
+}
 
 std::function<uint32_t(unsigned, unsigned)> Box(unsigned x0, unsigned y0, unsigned x1,
                                                 unsigned y1) {
@@ -77,8 +83,9 @@ std::string Raster(const std::vector<Page> &pages) {
         h.cupsHeight = p.height;
         h.cupsBitsPerColor = p.bitsPerColor;
         h.cupsBitsPerPixel = p.bitsPerPixel;
-        h.cupsBytesPerLine = p.bytesPerLine ? p.bytesPerLine
-                                            : (unsigned)(((uint64_t)p.width * p.bitsPerPixel + 7) / 8);
+        h.cupsBytesPerLine = p.bytesPerLine
+                                 ? p.bytesPerLine
+                                 : (unsigned)(((uint64_t)p.width * p.bitsPerPixel + 7) / 8);
         h.cupsColorOrder = p.order;
         h.cupsColorSpace = p.space;
         h.cupsNumColors = p.bitsPerPixel / (p.bitsPerColor ? p.bitsPerColor : 1);
@@ -146,7 +153,9 @@ template <typename Fn> std::string Capture(int fd, FILE *stream, Fn fn) {
 
 } // namespace
 
-std::string CaptureStdout(const std::function<void()> &fn) { return Capture(1, stdout, fn); }
+std::string CaptureStdout(const std::function<void()> &fn) {
+    return Capture(1, stdout, fn);
+}
 
 Result RunJob(const std::string &raster, const std::string &options, const std::string &ppd) {
     TempDir dir;
@@ -161,7 +170,8 @@ Result RunJob(const std::string &raster, const std::string &options, const std::
     setenv("PPD", ppd.c_str(), 1);
     Result r;
     r.err = Capture(2, stderr, [&] {
-        r.out = Capture(1, stdout, [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
+        r.out =
+            Capture(1, stdout, [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
     });
     unsetenv("PPD");
     return r;
@@ -208,7 +218,7 @@ Result RunProcess(const Process &p) {
         dup2(in[0], 0);
         close(in[0]);
         close(in[1]);
-        int o = p.out == Out::Capture ? open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600)
+        int o = p.out == Out::Capture   ? open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600)
                 : p.out == Out::DevFull ? open("/dev/full", O_WRONLY)
                                         : (close(out[0]), out[1]);
         dup2(o, 1);

@@ -22,12 +22,14 @@ std::string SourceDir();
 std::string BinaryDir();
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &data);
-inline const char *FilterLog() { return "/tmp/vortspl.log"; }
+inline const char *FilterLog() {
+    return "/tmp/vortspl.log";
+}
 
 // A fresh folder (mode 0755, the spooler's filters run as another user),
 // removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
@@ -35,7 +37,7 @@ public:
     const std::string &path() const { return path_; }
     std::string operator/(const std::string &name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -55,15 +57,15 @@ struct Page {
     };
 };
 // Black inside the inclusive rectangle, white elsewhere.
-std::function<uint32_t(unsigned, unsigned)> Box(unsigned x0, unsigned y0, unsigned x1,
-                                                unsigned y1);
+std::function<uint32_t(unsigned, unsigned)> Box(unsigned x0, unsigned y0, unsigned x1, unsigned y1);
 Page InkPage(unsigned x0, unsigned y0, unsigned x1, unsigned y1, unsigned copies = 1);
 Page GreyPage(Page p);
 std::string Raster(const std::vector<Page> &pages);
 
 // The test PPD (203 dpi, 3 mm gap, density 8, tear-off) with some defaults
 // replaced, written into dir.
-std::string Ppd(const TempDir &dir, const std::vector<std::pair<std::string, std::string>> &defs = {});
+std::string Ppd(const TempDir &dir,
+                const std::vector<std::pair<std::string, std::string>> &defs = {});
 
 struct Result {
     int status = -1; // exit status; -1 when a signal ended it

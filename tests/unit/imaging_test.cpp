@@ -57,7 +57,8 @@ TEST(Imaging, OrderedDithersAndScreens) {
             std::vector<int> light((size_t)m.px * m.py, 0);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    light[(size_t)y * m.px + x % m.px] += dst[(size_t)y * w + x] == (negative ? 0 : 255);
+                    light[(size_t)y * m.px + x % m.px] +=
+                        dst[(size_t)y * w + x] == (negative ? 0 : 255);
             text += "=== method " + std::to_string(m.method) + (negative ? ", negative" : "") +
                     ": light values per position (rows y, columns x)\n" + Numbers(light, m.px);
         }
@@ -70,7 +71,8 @@ TEST(Imaging, ErrorDiffusionAndUnknownMethods) {
     Image grad((size_t)w * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            grad[(size_t)y * w + x] = (unsigned char)(x * 255 / (w - 1) * (h - y) / h + 20 * (y % 3));
+            grad[(size_t)y * w + x] =
+                (unsigned char)(x * 255 / (w - 1) * (h - y) / h + 20 * (y % 3));
     std::string text;
     for (int method : {2, 6, 0, 4, 10}) {
         for (int negative : {0, 1}) {
@@ -105,9 +107,12 @@ struct Page {
                 p[2] = (unsigned char)r;
             }
         };
-        for (int x = 2; x < 18; ++x) set(x, 2, x * 16, x * 16, x * 16);
-        for (int x = 2; x < 6; ++x) set(x, 4, 255, 0, 0), set(x + 4, 4, 0, 255, 0), set(x + 8, 4, 0, 0, 255);
-        for (int y = 6; y < 10; ++y) set(3, y, 0, 0, 0), set(3 + y - 5, 9, 0, 0, 0);
+        for (int x = 2; x < 18; ++x)
+            set(x, 2, x * 16, x * 16, x * 16);
+        for (int x = 2; x < 6; ++x)
+            set(x, 4, 255, 0, 0), set(x + 4, 4, 0, 255, 0), set(x + 8, 4, 0, 0, 255);
+        for (int y = 6; y < 10; ++y)
+            set(3, y, 0, 0, 0), set(3 + y - 5, 9, 0, 0, 0);
         set(15, 8, 250, 251, 255);
     }
     int Stride() const { return (depth * w + 31) / 32 * 4; }
@@ -127,15 +132,19 @@ TEST(Imaging, Conversion) {
     cases[3].name = "half turn", cases[3].orientation = 2;
     cases[4].name = "unknown turn 9", cases[4].orientation = 9;
     cases[5].name = "offset 5, 2", cases[5].dx = 5, cases[5].dy = 2;
-    cases[6].name = "offset -3, -1, turned", cases[6].dx = -3, cases[6].dy = -1, cases[6].orientation = 0;
+    cases[6].name = "offset -3, -1, turned", cases[6].dx = -3, cases[6].dy = -1,
+    cases[6].orientation = 0;
     cases[7].name = "mirror", cases[7].mirror = 1;
     cases[8].name = "brightness 10, contrast 20", cases[8].brightness = 10, cases[8].contrast = 20;
-    cases[9].name = "brightness -30, contrast -100", cases[9].brightness = -30, cases[9].contrast = -100;
+    cases[9].name = "brightness -30, contrast -100", cases[9].brightness = -30,
+    cases[9].contrast = -100;
     cases[10].name = "levels gamma 3", cases[10].levels = {3.0f, 0, 255, 0, 255};
-    cases[11].name = "levels 40..200 to 20..230, gamma 0.5", cases[11].levels = {0.5f, 40, 200, 20, 230};
+    cases[11].name = "levels 40..200 to 20..230, gamma 0.5",
+    cases[11].levels = {0.5f, 40, 200, 20, 230};
     cases[12].name = "maximum width 8", cases[12].maxWidth = 8;
     cases[13].name = "grey page", cases[13].depth = 8;
-    cases[14].name = "offsets off the page", cases[14].dx = 2147483647, cases[14].dy = -2147483647 - 1;
+    cases[14].name = "offsets off the page", cases[14].dx = 2147483647,
+    cases[14].dy = -2147483647 - 1;
     std::string text;
     for (const Case &c : cases) {
         Page page(c.depth);
@@ -153,18 +162,22 @@ TEST(Imaging, Conversion) {
                                          &rect, c.orientation, c.dx, c.dy, c.levels, c.mirror,
                                          c.brightness, c.contrast, c.maxWidth);
         char head[200];
-        snprintf(head, sizeof(head), "=== %s: result %d, rect %d,%d,%d,%d, header %dx%d %d bits, %u bytes, ready %d%d%d%d\n",
-                 c.name, rc, rect.left, rect.top, rect.right, rect.bottom, hd.biWidth, hd.biHeight,
-                 hd.biBitCount, len, b.m_LevelsTableReady[0], b.m_LevelsTableReady[1],
-                 b.m_LevelsTableReady[2], b.m_LevelsTableReady[3]);
+        snprintf(
+            head, sizeof(head),
+            "=== %s: result %d, rect %d,%d,%d,%d, header %dx%d %d bits, %u bytes, ready %d%d%d%d\n",
+            c.name, rc, rect.left, rect.top, rect.right, rect.bottom, hd.biWidth, hd.biHeight,
+            hd.biBitCount, len, b.m_LevelsTableReady[0], b.m_LevelsTableReady[1],
+            b.m_LevelsTableReady[2], b.m_LevelsTableReady[3]);
         text += head;
         const int w = rect.right - rect.left + 1;
         if (out) {
             text += Art(out, w, (int)len / w, w);
         }
         if (c.brightness != 0) {
-            text += "brightness/contrast table:\n" +
-                    Numbers(std::vector<int>(b.m_BrightContrastTable, b.m_BrightContrastTable + 256), 16);
+            text +=
+                "brightness/contrast table:\n" +
+                Numbers(std::vector<int>(b.m_BrightContrastTable, b.m_BrightContrastTable + 256),
+                        16);
         }
         free(out);
     }
@@ -176,7 +189,8 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
     Image img((size_t)w * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            img[(size_t)y * w + x] = (unsigned char)((x < 20 ? 60 + 6 * x : 230 - 3 * y) ^ ((x + y) % 7 == 0 ? 90 : 0));
+            img[(size_t)y * w + x] =
+                (unsigned char)((x < 20 ? 60 + 6 * x : 230 - 3 * y) ^ ((x + y) % 7 == 0 ? 90 : 0));
     std::string text;
     struct Case {
         int negative, method, block, offset;
@@ -190,7 +204,9 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
         bool ok = AdaptiveThreshold(img.data(), w, h, w, &out, &len, c.negative, c.method, c.block,
                                     c.offset, c.weight);
         char head[160];
-        snprintf(head, sizeof(head), "=== adaptive: negative %d, method %d, block %d, offset %d, weight %.1f: %d, %d bytes\n",
+        snprintf(head, sizeof(head),
+                 "=== adaptive: negative %d, method %d, block %d, offset %d, weight %.1f: %d, %d "
+                 "bytes\n",
                  c.negative, c.method, c.block, c.offset, c.weight, ok, len);
         text += head;
         if (out) {
@@ -214,7 +230,8 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
         Image flat(64, (unsigned char)v);
         thresholds.push_back(OptimalThreshold(0, flat.data(), 8, 8, 8, nullptr));
     }
-    text += "=== optimal thresholds, methods -1..5 (whole, region); flat 0, 100, 255\n" + Numbers(thresholds, 2);
+    text += "=== optimal thresholds, methods -1..5 (whole, region); flat 0, 100, 255\n" +
+            Numbers(thresholds, 2);
     unsigned char *big = nullptr;
     const unsigned char small[] = {0, 100, 200, 50, 150, 250};
     EXPECT_EQ(Resample(small, 3, 2, 3, 7, 5, &big), 1);
@@ -227,7 +244,8 @@ TEST(Imaging, Dashing) {
     const int w = 240, h = 5, stride = 244;
     Image img((size_t)stride * h, 255);
     auto line = [&](int y, int from, int to) {
-        for (int x = from; x <= to; ++x) img[(size_t)y * stride + x] = 0;
+        for (int x = from; x <= to; ++x)
+            img[(size_t)y * stride + x] = 0;
     };
     line(0, 0, 239); // from the edge to the edge
     line(1, 10, 89); // 80 dots: 10 mm at 203 dpi
@@ -249,7 +267,8 @@ TEST(Imaging, Dashing) {
     for (unsigned length : {100u, 33u, 32u, 10u}) {
         Image run(length, 0);
         EXPECT_EQ(CBmpProcessing().ResetBlackLineData(run.data(), length, 24, 8, 8), 1);
-        text += "=== one run of " + std::to_string(length) + "\n" + Art(run.data(), (int)length, 1, (int)length);
+        text += "=== one run of " + std::to_string(length) + "\n" +
+                Art(run.data(), (int)length, 1, (int)length);
     }
     EXPECT_EQ(CBmpProcessing().ResetBlackLineData(nullptr, 10, 24, 8, 8), 0);
     rvt::ExpectGolden("dashing.txt", text);

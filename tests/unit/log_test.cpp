@@ -25,7 +25,9 @@ namespace {
 using tslog::LogData;
 using tslog::LoggerInfo;
 
-tslog::LogerManager *M() { return static_cast<tslog::LogerManager *>(tslog::ILogManager::getInstance()); }
+tslog::LogerManager *M() {
+    return static_cast<tslog::LogerManager *>(tslog::ILogManager::getInstance());
+}
 
 void StartIn(const rvt::TempDir &dir, const char *name) {
     ASSERT_TRUE(M()->setLoggerPath(0, dir.path().c_str()));
@@ -41,9 +43,12 @@ std::string Stable(const std::string &log, const std::string &dir) {
     for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
         const size_t size = end + 2 - at;
         std::string line = std::regex_replace(log.substr(at, size), stamp, "<stamp> ");
-        out += size < 1000 ? line : std::to_string(size) + " bytes: " + line.substr(0, 20) + "..." + line.substr(line.size() - 12);
+        out += size < 1000 ? line
+                           : std::to_string(size) + " bytes: " + line.substr(0, 20) + "..." +
+                                 line.substr(line.size() - 12);
     }
-    for (size_t at; (at = out.find(dir)) != std::string::npos;) out.replace(at, dir.size(), "<dir>");
+    for (size_t at; (at = out.find(dir)) != std::string::npos;)
+        out.replace(at, dir.size(), "<dir>");
     return rvt::Escape(out);
 }
 
@@ -55,11 +60,12 @@ LogData *Record(int id, int level, const std::string &text) {
 }
 
 std::string Dump(const LoggerInfo &e) {
-    return "key=" + e.key + " name=" + e.name + " path=" + e.path + " level=" + std::to_string(e.level) +
-           " display=" + std::to_string(e.display) + " outfile=" + std::to_string(e.outfile) +
-           " monthdir=" + std::to_string(e.monthdir) + " limitsize=" + std::to_string(e.limitsize) +
-           " enable=" + std::to_string(e.enable) + " fileline=" + std::to_string(e.fileline) +
-           " reserve=" + std::to_string(e.reserve) + "\n";
+    return "key=" + e.key + " name=" + e.name + " path=" + e.path +
+           " level=" + std::to_string(e.level) + " display=" + std::to_string(e.display) +
+           " outfile=" + std::to_string(e.outfile) + " monthdir=" + std::to_string(e.monthdir) +
+           " limitsize=" + std::to_string(e.limitsize) + " enable=" + std::to_string(e.enable) +
+           " fileline=" + std::to_string(e.fileline) + " reserve=" + std::to_string(e.reserve) +
+           "\n";
 }
 
 TEST(Log, LineLayout) {
@@ -72,10 +78,11 @@ TEST(Log, LineLayout) {
         int level;
     };
     const int64_t march5 = 1709647629; // 2024-03-05 14:07:09
-    for (Prefix p : {Prefix{march5, 42, 4711, 1}, Prefix{march5, 999, 1, 0}, Prefix{march5, 0, 123456, 6},
-                     Prefix{march5, 5, 4294967295u, 5}, Prefix{-30610224001, 7, 12, 4},
-                     Prefix{946684800, 0, 10000, 2}, Prefix{march5 - 86400 * 5, 0, 1, 3},
-                     Prefix{march5, 1, 1, 7}, Prefix{march5, 1, 1, -1}}) {
+    for (Prefix p :
+         {Prefix{march5, 42, 4711, 1}, Prefix{march5, 999, 1, 0}, Prefix{march5, 0, 123456, 6},
+          Prefix{march5, 5, 4294967295u, 5}, Prefix{-30610224001, 7, 12, 4},
+          Prefix{946684800, 0, 10000, 2}, Prefix{march5 - 86400 * 5, 0, 1, 3},
+          Prefix{march5, 1, 1, 7}, Prefix{march5, 1, 1, -1}}) {
         LogData r = {};
         r.time = p.time, r.milliseconds = p.ms, r.threadId = p.tid, r.level = p.level;
         text += "[" + std::string(r.content, (size_t)tslog::fillLogPrefix(&r)) + "]\n";
@@ -86,8 +93,9 @@ TEST(Log, LineLayout) {
         const char *file;
         int line;
     };
-    for (Source s : {Source{"a/b/c.x", 7}, Source{"a\\b\\c.x", 7}, Source{"dir/sub\\c.x", 12345},
-                     Source{"c.x", 0}, Source{"trailing/", 3}, Source{nullptr, 7}, Source{"tslog", -5}}) {
+    for (Source s :
+         {Source{"a/b/c.x", 7}, Source{"a\\b\\c.x", 7}, Source{"dir/sub\\c.x", 12345},
+          Source{"c.x", 0}, Source{"trailing/", 3}, Source{nullptr, 7}, Source{"tslog", -5}}) {
         EXPECT_TRUE(M()->pushLog(Record(0, 1, "msg"), s.file, s.line));
     }
     // Near the content's end the suffix gives way, then the message.
@@ -108,9 +116,16 @@ TEST(Log, LineLayout) {
 
 TEST(Log, ConfigurationText) {
     std::string text = "=== trimmed\n";
-    const std::pair<std::string, std::string> trims[] = {
-        {"", ""}, {"  key \t\r\n", ""}, {"a b  c", ""}, {"\xEF\xBB\xBF  level", ""}, {"\xEF\xBB\xBF", ""},
-        {"\xEF\xBB", ""}, {"x\xEF\xBB\xBF", ""}, {"[ Main ]", "[]"}, {"[[a]b]]", "[]"}, {"[a", ""}};
+    const std::pair<std::string, std::string> trims[] = {{"", ""},
+                                                         {"  key \t\r\n", ""},
+                                                         {"a b  c", ""},
+                                                         {"\xEF\xBB\xBF  level", ""},
+                                                         {"\xEF\xBB\xBF", ""},
+                                                         {"\xEF\xBB", ""},
+                                                         {"x\xEF\xBB\xBF", ""},
+                                                         {"[ Main ]", "[]"},
+                                                         {"[[a]b]]", "[]"},
+                                                         {"[a", ""}};
     for (auto t : trims) {
         std::string s = t.first;
         tslog::trimLogConfig(s, t.second);
@@ -118,11 +133,13 @@ TEST(Log, ConfigurationText) {
     }
     text += "=== setting lines in section [s]\n";
     for (const char *line :
-         {"level=trace", "Level=Info", "level=warning", "level=FATAL", "level=loud", "level=3",
-          "fileline=false", "fileline=0", "display=off", "outfile=0", "monthdir=", "monthdir",
-          "enable=false", "limitsize= +42MB", "limitsize=-1", "limitsize=abc", "limitsize=4294967296",
-          "reserve=-5", "reserve=4294967297", "reserve=2147483648", "path=/Var/Log", "name = My Log ",
-          "name=a=b", "#level=error", " # level=error", "=error", "colour=red"}) {
+         {"level=trace",          "Level=Info",       "level=warning",      "level=FATAL",
+          "level=loud",           "level=3",          "fileline=false",     "fileline=0",
+          "display=off",          "outfile=0",        "monthdir=",          "monthdir",
+          "enable=false",         "limitsize= +42MB", "limitsize=-1",       "limitsize=abc",
+          "limitsize=4294967296", "reserve=-5",       "reserve=4294967297", "reserve=2147483648",
+          "path=/Var/Log",        "name = My Log ",   "name=a=b",           "#level=error",
+          " # level=error",       "=error",           "colour=red"}) {
         std::map<std::string, LoggerInfo> entries;
         std::string section;
         tslog::parseConfigLine("[s]", section, entries);
@@ -132,10 +149,12 @@ TEST(Log, ConfigurationText) {
     text += "=== sections\n";
     std::map<std::string, LoggerInfo> entries;
     std::string section;
-    for (const char *line : {"level=error", "[MAIN]", "level=error", "  [ Other ]  ", "[main]", "fileline=false"}) {
+    for (const char *line :
+         {"level=error", "[MAIN]", "level=error", "  [ Other ]  ", "[main]", "fileline=false"}) {
         tslog::parseConfigLine(line, section, entries);
     }
-    for (const auto &e : entries) text += e.first + ": " + Dump(e.second);
+    for (const auto &e : entries)
+        text += e.first + ": " + Dump(e.second);
     rvt::ExpectGolden("log-config.txt", text);
 }
 
@@ -160,12 +179,15 @@ TEST(Log, SettersAndLoggers) {
         {"outfile off", [&] { return m->setLoggerOutFile(id, false); }},
         {"monthdir on", [&] { return m->setLoggerMonthdir(id, true); }},
         {"disabled", [&] { return m->enableLogger(id, false); }},
-        {"hotChange name too long", [&] { return m->hotChange(id, tslog::Name, 0, std::string(8192, 'n')); }},
+        {"hotChange name too long",
+         [&] { return m->hotChange(id, tslog::Name, 0, std::string(8192, 'n')); }},
         {"hotChange unknown code", [&] { return m->hotChange(id, tslog::LogDataType(42), 1, ""); }},
         {"hotChange reserve -7", [&] { return m->hotChange(id, tslog::Reserve, -7, ""); }},
         {"hotChange limitsize -1", [&] { return m->hotChange(id, tslog::LimitSize, -1, ""); }},
-        {"path of 486 bytes", [&] { return m->setLoggerPath(id, (std::string(486, 'p') + "/").c_str()); }},
-        {"path of 485 bytes", [&] { return m->setLoggerPath(id, (std::string(485, 'p') + "/").c_str()); }},
+        {"path of 486 bytes",
+         [&] { return m->setLoggerPath(id, (std::string(486, 'p') + "/").c_str()); }},
+        {"path of 485 bytes",
+         [&] { return m->setLoggerPath(id, (std::string(485, 'p') + "/").c_str()); }},
         {"name nn", [&] { return m->setLoggerName(id, "nnnn"); }},
         {"path /tmp/", [&] { return m->setLoggerPath(id, "/tmp/"); }},
         {"name of 482", [&] { return m->setLoggerName(id, std::string(482, 'n').c_str()); }},
@@ -176,15 +198,18 @@ TEST(Log, SettersAndLoggers) {
         text += c.first + " -> " + (ok ? "true" : "false") + ": " + Dump(*m->getLoggerInfo(id));
     }
     for (int bad : {-1, 2, 20}) {
-        EXPECT_FALSE(m->setLoggerLevel(bad, 1) || m->setLoggerPath(bad, "/tmp") || m->enableLogger(bad, true) ||
-                     m->hotChange(bad, tslog::Level, 1, "") || m->isLoggerEnable(bad));
+        EXPECT_FALSE(m->setLoggerLevel(bad, 1) || m->setLoggerPath(bad, "/tmp") ||
+                     m->enableLogger(bad, true) || m->hotChange(bad, tslog::Level, 1, "") ||
+                     m->isLoggerEnable(bad));
         EXPECT_EQ(m->getLoggerInfo(bad), nullptr);
     }
     text += "=== loggers\n";
     for (const char *key : {"Main", "  Main\t", " first ", "first", "t"}) {
-        text += std::string("create '") + key + "' -> " + std::to_string(m->createLogger(key)) + "\n";
+        text +=
+            std::string("create '") + key + "' -> " + std::to_string(m->createLogger(key)) + "\n";
     }
-    for (int i = 0; i < 20; ++i) m->createLogger(("logger" + std::to_string(i)).c_str());
+    for (int i = 0; i < 20; ++i)
+        m->createLogger(("logger" + std::to_string(i)).c_str());
     EXPECT_EQ(m->createLogger("one too many"), -1);
     EXPECT_EQ(m->createLogger(nullptr), -1);
     for (const char *key : {"first", " first ", "main", "logger0", "one too many"}) {
@@ -196,8 +221,10 @@ TEST(Log, SettersAndLoggers) {
 TEST(Log, ConfigurationApplied) {
     rvt::TempDir dir;
     tslog::LogerManager *m = M();
-    const std::string text = "\xEF\xBB\xBF[Main]\npath=" + dir.path() + "\nlevel=info\r\nfileline=false\n#level=fatal\n"
-                             "[Main2]\npath=" + dir.path() + "/sub\nlevel=warn\n[empty name]\nname=\n";
+    const std::string text = "\xEF\xBB\xBF[Main]\npath=" + dir.path() +
+                             "\nlevel=info\r\nfileline=false\n#level=fatal\n"
+                             "[Main2]\npath=" +
+                             dir.path() + "/sub\nlevel=warn\n[empty name]\nname=\n";
     ASSERT_TRUE(m->configFromString(text.c_str()));
     EXPECT_EQ(m->getLoggerInfo(0)->level, 2);
     EXPECT_FALSE(m->getLoggerInfo(0)->fileline);
@@ -220,7 +247,8 @@ TEST(Log, ConfigurationApplied) {
     ASSERT_TRUE(m->setAutoUpdate(1));
     ASSERT_TRUE(m->start());
     rvt::WriteFile(file, "[Main]\npath=" + dir.path() + "\nlevel=alarm\n[Later]\nlevel=info\n");
-    for (int i = 0; i < 60 && m->getLoggerInfo(0)->level != 5; ++i) usleep(50 * 1000);
+    for (int i = 0; i < 60 && m->getLoggerInfo(0)->level != 5; ++i)
+        usleep(50 * 1000);
     EXPECT_EQ(m->getLoggerInfo(0)->level, 5);
     EXPECT_EQ(m->findLogger("Later"), -1);
     EXPECT_TRUE(m->pushLog(Record(1, tslog::LOG_ERROR, "x"), "f", 1));
@@ -241,12 +269,13 @@ TEST(Log, Admission) {
     const struct {
         int id, level;
         bool accepted;
-    } cases[] = {{0, 0, false}, {0, 1, true},       {0, 6, true},       {0, 7, false},
-                 {0, -1, false}, {-1, 1, false},    {2, 1, false},      {19, 6, false},
+    } cases[] = {{0, 0, false},      {0, 1, true},     {0, 6, true},  {0, 7, false},
+                 {0, -1, false},     {-1, 1, false},   {2, 1, false}, {19, 6, false},
                  {second, 2, false}, {second, 3, true}};
     for (const auto &c : cases) {
         EXPECT_EQ(m->prePushLog(c.id, c.level), c.accepted) << c.id << "/" << c.level;
-        EXPECT_EQ(m->pushLog(Record(c.id, c.level, "x"), "f", 1), c.accepted) << c.id << "/" << c.level;
+        EXPECT_EQ(m->pushLog(Record(c.id, c.level, "x"), "f", 1), c.accepted)
+            << c.id << "/" << c.level;
     }
     ASSERT_TRUE(m->enableLogger(second, false));
     EXPECT_FALSE(m->prePushLog(second, tslog::LOG_FATAL));
@@ -365,18 +394,23 @@ TEST(Log, ThreadsShareThePoolAndTheFile) {
         }
     };
     std::vector<std::thread> threads;
-    for (char mark : {'a', 'b', 'c', 'd'}) threads.emplace_back(churn, mark);
-    for (std::thread &t : threads) t.join();
+    for (char mark : {'a', 'b', 'c', 'd'})
+        threads.emplace_back(churn, mark);
+    for (std::thread &t : threads)
+        t.join();
     EXPECT_EQ(clashes.load(), 0);
     EXPECT_LE(m->getPoolSize(), 200u);
     std::vector<LogData *> many;
-    for (int i = 0; i < 250; ++i) many.push_back(m->makeLogData(0, 1));
-    for (LogData *r : many) m->freeLogData(r);
+    for (int i = 0; i < 250; ++i)
+        many.push_back(m->makeLogData(0, 1));
+    for (LogData *r : many)
+        m->freeLogData(r);
     EXPECT_EQ(m->getPoolSize(), 200u);
     m->freeLogData(nullptr);
     // Whole lines from two writers.
     auto writer = [](char mark) {
-        for (int i = 0; i < 20; ++i) tslog::LogPrintf(tslog::LOG_DEBUG, "worker", i, "%s", std::string(3000, mark).c_str());
+        for (int i = 0; i < 20; ++i)
+            tslog::LogPrintf(tslog::LOG_DEBUG, "worker", i, "%s", std::string(3000, mark).c_str());
     };
     std::thread a(writer, 'a'), b(writer, 'b');
     a.join();
@@ -384,7 +418,8 @@ TEST(Log, ThreadsShareThePoolAndTheFile) {
     const std::string log = rvt::ReadFile(dir / "Main.log");
     static const std::regex line(R"(\S+ \S+ \[\d+\] LOG_DEBUG (a{3000}|b{3000}) worker:\d+\r\n)");
     size_t whole = 0;
-    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) ++whole;
+    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it)
+        ++whole;
     EXPECT_EQ(whole, 40u);
     EXPECT_EQ(m->getStatusTotalWriteCount(), 42u);
     EXPECT_TRUE(m->stop());
@@ -396,7 +431,8 @@ TEST(Log, NoMemoryDropsTheTraceSafely) {
     StartIn(dir, "nomem");
     tslog::LogerManager *m = M();
     std::vector<LogData *> drained; // so that every record must be allocated
-    while (m->getPoolSize() > 0) drained.push_back(m->makeLogData(0, 1));
+    while (m->getPoolSize() > 0)
+        drained.push_back(m->makeLogData(0, 1));
     const std::string before = rvt::ReadFile(dir / "nomem.log");
     tslog::LogerManager::recordAllocator = [](size_t) -> void * { return nullptr; };
     LogData *record = m->makeLogData(0, tslog::LOG_DEBUG);
@@ -404,7 +440,8 @@ TEST(Log, NoMemoryDropsTheTraceSafely) {
     EXPECT_FALSE(m->pushLog(record, "f", 1));
     tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 1, "%s", std::string(9000, 'z').c_str());
     tslog::LogerManager::recordAllocator = &malloc;
-    for (LogData *held : drained) m->freeLogData(held);
+    for (LogData *held : drained)
+        m->freeLogData(held);
     EXPECT_EQ(rvt::ReadFile(dir / "nomem.log"), before);
     tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 2, "after");
     EXPECT_NE(rvt::ReadFile(dir / "nomem.log").find("after rastovortspl:2"), std::string::npos);

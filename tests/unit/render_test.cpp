@@ -77,16 +77,23 @@ TEST(Render, CommandsWriteTheirTextAndReturnItsLength) {
         {"feed 30", [](CTSPLRenderClass &r) { return r.OutputFeedLenCmd(30); }},
         {"feed 25", [](CTSPLRenderClass &r) { return r.OutputFeedLenCmd(25); }},
         {"feed -25", [](CTSPLRenderClass &r) { return r.OutputFeedLenCmd(-25); }},
-        {"feed 2^32*10+70", [](CTSPLRenderClass &r) { return r.OutputFeedLenCmd((1L << 32) * 10 + 70); }},
-        {"reference -3,7", [](CTSPLRenderClass &r) { return r.OutPutREFERENCECommand({-3, 7}); }},
+        {"feed 2^32*10+70",
+         [](CTSPLRenderClass &r) { return r.OutputFeedLenCmd((1L << 32) * 10 + 70); }},
+        {"reference -3,7",
+         [](CTSPLRenderClass &r) {
+             return r.OutPutREFERENCECommand({-3, 7});
+         }},
         {"direction 1,0", [](CTSPLRenderClass &r) { return r.OutPutDIRECTIONCommand(1, 0); }},
         {"density 8", [](CTSPLRenderClass &r) { return r.OutPutDensityCommand(8); }},
         {"copies 3", [](CTSPLRenderClass &r) { return r.OutPutCopiesCommand(3); }},
         {"copies 0", [](CTSPLRenderClass &r) { return r.OutPutCopiesCommand(0); }},
         {"copies 2^32+5", [=](CTSPLRenderClass &r) { return r.OutPutCopiesCommand(big); }},
     };
-    const tagRECT rects[] = {{0, 0, 815, 99}, {16, 40, 111, 139}, {13, 40, 111, 139},
-                             {713, 10, 808, 40}, {-5, -3, 15, 4}};
+    const tagRECT rects[] = {{0, 0, 815, 99},
+                             {16, 40, 111, 139},
+                             {13, 40, 111, 139},
+                             {713, 10, 808, 40},
+                             {-5, -3, 15, 4}};
     Cases out;
     Records rec;
     for (const auto &c : calls) {
@@ -96,13 +103,15 @@ TEST(Render, CommandsWriteTheirTextAndReturnItsLength) {
     }
     for (tagRECT rect : rects) {
         int result = -1;
-        out.push_back({"bitmap " + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
-                           std::to_string(rect.right) + "," + std::to_string(rect.bottom),
-                       rec.Call([&](CTSPLRenderClass &r) { return r.OutPutBITMAPCommand(rect); }, &result)});
+        out.push_back(
+            {"bitmap " + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+                 std::to_string(rect.right) + "," + std::to_string(rect.bottom),
+             rec.Call([&](CTSPLRenderClass &r) { return r.OutPutBITMAPCommand(rect); }, &result)});
         EXPECT_EQ(result, (int)out.back().second.size());
     }
     rec.dm.dmCollate = 1;
-    out.push_back({"copies 3 collated", rec.Call([](CTSPLRenderClass &r) { return r.OutPutCopiesCommand(3); })});
+    out.push_back({"copies 3 collated",
+                   rec.Call([](CTSPLRenderClass &r) { return r.OutPutCopiesCommand(3); })});
     rvt::ExpectGolden("commands.txt", rvt::Cases(out));
 }
 
@@ -138,10 +147,12 @@ TEST(Render, LabelSizeAndPreambles) {
         }
         rec.pdev.srcGdiInfo.szlPhysSize = {g.cx, g.cy};
         int result = -1;
-        std::string bytes = rec.Call([](CTSPLRenderClass &r) { return r.OutPutSizeCommand(); }, &result);
+        std::string bytes =
+            rec.Call([](CTSPLRenderClass &r) { return r.OutPutSizeCommand(); }, &result);
         EXPECT_EQ(result, (int)bytes.size()) << g.name;
-        out.push_back({std::string("size, ") + g.name + " (kept " + std::to_string(rec.pdev.nSizeWidth) +
-                           " x " + std::to_string(rec.pdev.nSizeHeight) + ")",
+        out.push_back({std::string("size, ") + g.name + " (kept " +
+                           std::to_string(rec.pdev.nSizeWidth) + " x " +
+                           std::to_string(rec.pdev.nSizeHeight) + ")",
                        bytes});
     }
     struct Preamble {
@@ -151,13 +162,20 @@ TEST(Render, LabelSizeAndPreambles) {
         int16_t maxMm = 104, xdpi = 203;
     };
     const Preamble preambles[] = {
-        {"gap 3 mm, tear-off", 0, 1, 0, 1},   {"paper saving", 1, 1, 0, 1},
-        {"no sensing", 0, 0, 0, 0},           {"black line 3 mm, 0.5 mm", 0, 2, 0, 0},
-        {"unknown sensing", 0, 7, 0, 0},      {"ribbon", 0, 0, 2, 0},
-        {"no ribbon", 0, 0, 1, 0},            {"bad paper type stops", 0, 1, 3, 1},
-        {"peel", 0, 0, 0, 2},                 {"tear", 0, 0, 0, 3},
-        {"cutter", 0, 0, 0, 4},               {"unknown action", 0, 0, 0, 5},
-        {"no maximum width", 0, 0, 0, 0, 0},  {"no resolution stops", 0, 1, 0, 1, 104, 0},
+        {"gap 3 mm, tear-off", 0, 1, 0, 1},
+        {"paper saving", 1, 1, 0, 1},
+        {"no sensing", 0, 0, 0, 0},
+        {"black line 3 mm, 0.5 mm", 0, 2, 0, 0},
+        {"unknown sensing", 0, 7, 0, 0},
+        {"ribbon", 0, 0, 2, 0},
+        {"no ribbon", 0, 0, 1, 0},
+        {"bad paper type stops", 0, 1, 3, 1},
+        {"peel", 0, 0, 0, 2},
+        {"tear", 0, 0, 0, 3},
+        {"cutter", 0, 0, 0, 4},
+        {"unknown action", 0, 0, 0, 5},
+        {"no maximum width", 0, 0, 0, 0, 0},
+        {"no resolution stops", 0, 1, 0, 1, 104, 0},
     };
     for (const Preamble &p : preambles) {
         Records rec;
@@ -211,12 +229,14 @@ TEST(Render, PreambleStopsAtTheCommandWhoseWriteFails) {
     limited.rlim_cur = 30;
     Records rec;
     int result = -1;
-    std::string out = rec.Call([&](CTSPLRenderClass &r) {
-        setrlimit(RLIMIT_FSIZE, &limited);
-        int res = r.StartDocCMD();
-        setrlimit(RLIMIT_FSIZE, &old);
-        return res;
-    }, &result);
+    std::string out = rec.Call(
+        [&](CTSPLRenderClass &r) {
+            setrlimit(RLIMIT_FSIZE, &limited);
+            int res = r.StartDocCMD();
+            setrlimit(RLIMIT_FSIZE, &old);
+            return res;
+        },
+        &result);
     clearerr(stdout);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(out, "CLS\r\nSIZE 816 dot,1219 dot\r\nGA");
@@ -300,8 +320,9 @@ TEST(Render, CutsFallWhereTheMethodPlacesThem) {
         for (int16_t copies : {0, 1, 2, 5}) {
             for (int16_t interval : {0, 1, 3}) {
                 for (uint32_t pages : {1u, 4u}) {
-                    SCOPED_TRACE(testing::Message() << "method " << method << " copies " << copies
-                                                    << " interval " << interval << " pages " << pages);
+                    SCOPED_TRACE(testing::Message()
+                                 << "method " << method << " copies " << copies << " interval "
+                                 << interval << " pages " << pages);
                     Records rec;
                     rec.cfg.dwOperationAfterPrn = 4;
                     rec.cfg.dwOperationModeAfterPrn = (uint64_t)method;
@@ -321,16 +342,19 @@ TEST(Render, CutsFallWhereTheMethodPlacesThem) {
                     EXPECT_EQ(labels, long(pages) * (one ? 1 : copies));
                     EXPECT_EQ(rec.pdev.dwPagePrinted, (uint32_t)labels);
                     if (method == 1 && copies > 0) {
-                        for (long i = 1; i <= labels; ++i) expected.insert(i);
+                        for (long i = 1; i <= labels; ++i)
+                            expected.insert(i);
                     } else if (method == 2 && copies > 0) {
                         expected.insert(labels);
                     } else if (method == 3 && interval > 0) {
                         // No copies still prints one label, judged by the
                         // count before it: the cut lands one label late.
-                        for (long i = copies > 0 ? interval : 1; i <= labels; i += interval) expected.insert(i);
+                        for (long i = copies > 0 ? interval : 1; i <= labels; i += interval)
+                            expected.insert(i);
                         expected.insert(labels);
                     } else if (method == 3) {
-                        for (long i = labels - copies + 1; i <= labels; ++i) expected.insert(i);
+                        for (long i = labels - copies + 1; i <= labels; ++i)
+                            expected.insert(i);
                     }
                     EXPECT_EQ(cuts, expected);
                 }

@@ -18,12 +18,13 @@ namespace {
 
 std::string Dump(const tagOEMCFG &c) {
     return FIELD(c, sHrzDir) + FIELD(c, sVtcDir) + FIELD(c, sHrzOffset) + FIELD(c, sVtcOffset) +
-           FIELD(c, sDensity) + FIELD(c, sRotation) + FIELD(c, sMirror) + FIELD(c, bNegative) + "\n" +
-           FIELD(c, dwOperationAfterPrn) + FIELD(c, dwOperationModeAfterPrn) + FIELD(c, nBrightness) +
-           FIELD(c, nContrast) + FIELD(c, sPaperType) + FIELD(c, sLabelType) + FIELD(c, GAPHeight) +
-           FIELD(c, GAPOffset) + "\n" + FIELD(c, sBLineHeight) + FIELD(c, sBLineOffset) +
-           FIELD(c, sIntervalValue) + FIELD(c, sFeedLen) + FIELD(c, sHalftoneMethod) +
-           FIELD(c, sRotate90) + FIELD(c, sIsLineImaginary) + FIELD(c, sMinImaginaryLineLen) + "\n" +
+           FIELD(c, sDensity) + FIELD(c, sRotation) + FIELD(c, sMirror) + FIELD(c, bNegative) +
+           "\n" + FIELD(c, dwOperationAfterPrn) + FIELD(c, dwOperationModeAfterPrn) +
+           FIELD(c, nBrightness) + FIELD(c, nContrast) + FIELD(c, sPaperType) +
+           FIELD(c, sLabelType) + FIELD(c, GAPHeight) + FIELD(c, GAPOffset) + "\n" +
+           FIELD(c, sBLineHeight) + FIELD(c, sBLineOffset) + FIELD(c, sIntervalValue) +
+           FIELD(c, sFeedLen) + FIELD(c, sHalftoneMethod) + FIELD(c, sRotate90) +
+           FIELD(c, sIsLineImaginary) + FIELD(c, sMinImaginaryLineLen) + "\n" +
            FIELD(c, sBlackInterval) + FIELD(c, sWhiteInterval) + FIELD(c, nLevelsAdj) +
            FIELD(c, sMaxOutputWidth) + FIELD(c, sOutputXDPI) + FIELD(c, sOutputYDPI) +
            FIELD(c, sPaperMode) + "\n";
@@ -40,7 +41,8 @@ std::string Dump(const _DEVMODE &d, const _OEMPDEV &p) {
            (p.bufStart ? "bufStart set" : "") + "\n";
 }
 
-cups_page_header2_t Header(unsigned dpi, unsigned width, unsigned height, unsigned copies, bool collate) {
+cups_page_header2_t Header(unsigned dpi, unsigned width, unsigned height, unsigned copies,
+                           bool collate) {
     cups_page_header2_t h;
     memset(&h, 0, sizeof(h));
     h.HWResolution[0] = h.HWResolution[1] = dpi;
@@ -63,7 +65,8 @@ const char kMinimalPpd[] =
 std::string OptionPpd(const std::string &code) {
     return std::string(kMinimalPpd) +
            "*OpenUI *Value: PickOne\n*OrderDependency: 10 AnySetup *Value\n*DefaultValue: A\n"
-           "*Value A: \"" + code + "\"\n*Value B: \"12345\"\n*CloseUI: *Value\n";
+           "*Value A: \"" +
+           code + "\"\n*Value B: \"12345\"\n*CloseUI: *Value\n";
 }
 
 TEST(Settings, RecordsFromPpdOptionsAndHeader) {
@@ -108,8 +111,9 @@ TEST(Settings, RecordsFromPpdOptionsAndHeader) {
         InitalizeOemCfg(&cfg, ppd, &c.header);
         InitDevmode(&dm, &c.header);
         InitOemPDEV(&pdev, &c.header);
-        text += "=== " + c.ppd.substr(c.ppd.rfind('/') + 1) + ", " + std::to_string(c.header.HWResolution[0]) +
-                " dpi, options: " + c.options + "\n" + Dump(cfg) + Dump(dm, pdev);
+        text += "=== " + c.ppd.substr(c.ppd.rfind('/') + 1) + ", " +
+                std::to_string(c.header.HWResolution[0]) + " dpi, options: " + c.options + "\n" +
+                Dump(cfg) + Dump(dm, pdev);
         ppdClose(ppd);
     }
     rvt::ExpectGolden("settings.txt", text);
@@ -149,8 +153,14 @@ TEST(Settings, OptionCodesReadAsNumbers) {
         int asInt;
         float asFloat;
     } cases[] = {
-        {"3", 3, 3.0f},     {"2.5", 2, 2.5f},     {"-1", -1, -1.0f},  {"-0.5", 0, -0.5f},
-        {"  +7", 7, 7.0f},  {"12abc", 12, 12.0f}, {"abc", 0, 0.0f},   {"", 0, 0.0f},
+        {"3", 3, 3.0f},
+        {"2.5", 2, 2.5f},
+        {"-1", -1, -1.0f},
+        {"-0.5", 0, -0.5f},
+        {"  +7", 7, 7.0f},
+        {"12abc", 12, 12.0f},
+        {"abc", 0, 0.0f},
+        {"", 0, 0.0f},
         {"4294967301", 5, 4294967301.0f}, // the low 32 bits of the long
     };
     for (const auto &c : cases) {

@@ -9,37 +9,49 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string Bitmap(int x, int y, int widthBytes, int height, const std::string &payload, int mode = 0) {
-    return "BITMAP " + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(widthBytes) + "," +
-           std::to_string(height) + "," + std::to_string(mode) + "," + payload + "\r\n";
+std::string Bitmap(int x, int y, int widthBytes, int height, const std::string &payload,
+                   int mode = 0) {
+    return "BITMAP " + std::to_string(x) + "," + std::to_string(y) + "," +
+           std::to_string(widthBytes) + "," + std::to_string(height) + "," + std::to_string(mode) +
+           "," + payload + "\r\n";
 }
 
-std::string Print(int n) { return "PRINT 1," + std::to_string(n) + "\r\n"; }
+std::string Print(int n) {
+    return "PRINT 1," + std::to_string(n) + "\r\n";
+}
 
 TEST(Viewer, ReadsJobsAsAPrinterWould) {
-    const std::string size = "SIZE 24 dot,8 dot\r\n", one = "SET CUTTER 1\r\n", off = "SET CUTTER OFF\r\n";
+    const std::string size = "SIZE 24 dot,8 dot\r\n", one = "SET CUTTER 1\r\n",
+                      off = "SET CUTTER OFF\r\n";
     const std::string dot = Bitmap(0, 0, 1, 1, "\x00"s);
     auto block = [&](int n) { return dot + Print(n); };
     const std::string good = size + "CLS\r\n" + block(1);
     const std::pair<std::string, std::string> jobs[] = {
-        {"preamble", "CLS\r\nSIZE 816 dot,1219 dot\r\nGAP 2.5 mm,-1.5 mm\r\nSET RIBBON ON\r\nDIRECTION 1,0\r\n"
-                     "REFERENCE 0,0\r\nDENSITY 8\r\nOFFSET 2.5 mm\r\nSET TEAR ON\r\nSET PEEL OFF\r\nSET CUTTER OFF\r\n"},
+        {"preamble",
+         "CLS\r\nSIZE 816 dot,1219 dot\r\nGAP 2.5 mm,-1.5 mm\r\nSET RIBBON ON\r\nDIRECTION 1,0\r\n"
+         "REFERENCE 0,0\r\nDENSITY 8\r\nOFFSET 2.5 mm\r\nSET TEAR ON\r\nSET PEEL OFF\r\nSET CUTTER "
+         "OFF\r\n"},
         {"bitmap placed", size + "CLS\r\n" + Bitmap(8, 2, 2, 2, "\x7f\xff\xff\xfe"s) + Print(1)},
         {"overwrite", size + "CLS\r\n" + dot + Bitmap(0, 0, 1, 1, "\xf0"s) + Print(1)},
-        {"or", size + "CLS\r\n" + Bitmap(0, 0, 1, 1, "\x0f"s) + Bitmap(0, 0, 1, 1, "\xfe"s, 1) + Print(1)},
-        {"xor", size + "CLS\r\n" + Bitmap(0, 0, 1, 1, "\x0f"s) + Bitmap(0, 0, 1, 1, "\x3f"s, 2) + Print(1)},
+        {"or", size + "CLS\r\n" + Bitmap(0, 0, 1, 1, "\x0f"s) + Bitmap(0, 0, 1, 1, "\xfe"s, 1) +
+                   Print(1)},
+        {"xor", size + "CLS\r\n" + Bitmap(0, 0, 1, 1, "\x0f"s) + Bitmap(0, 0, 1, 1, "\x3f"s, 2) +
+                    Print(1)},
         {"reference", size + "REFERENCE 2,1\r\nCLS\r\n" + Bitmap(0, 0, 1, 1, "\x7f"s) + Print(1)},
         {"direction", size + "DIRECTION 1,1\r\nCLS\r\n" + Bitmap(0, 5, 1, 1, "\x7f"s) + Print(1)},
         {"white overhang", size + "CLS\r\n" + Bitmap(20, 0, 1, 1, "\x0f"s) + Print(1)},
         {"dots clipped", size + "CLS\r\n" + Bitmap(20, 7, 1, 2, "\x00\x00"s) + Print(1)},
-        {"interval cuts", size + "CLS\r\n" + off + block(2) + one + block(1) + off + block(2) + "CLS\r\n" + off +
-                              block(0) + one + block(1) + off + block(2) + one + block(1) + off + block(0) + one + block(1)},
+        {"interval cuts", size + "CLS\r\n" + off + block(2) + one + block(1) + off + block(2) +
+                              "CLS\r\n" + off + block(0) + one + block(1) + off + block(2) + one +
+                              block(1) + off + block(0) + one + block(1)},
         {"every label", size + "CLS\r\n" + one + block(2) + "CLS\r\n" + block(1)},
         {"end of job", size + "CLS\r\n" + off + block(2) + "CLS\r\nSET CUTTER 2\r\n" + block(2)},
         {"count carried", size + "CLS\r\nSET CUTTER 2\r\n" + block(1) + "CLS\r\n" + block(3)},
         {"nothing printed", size + "CLS\r\n" + block(0)},
-        {"paper saving", "CLS\r\nGAP 0 mm,0 mm\r\nCLS\r\nSIZE 16 dot,10 dot\r\n" + Bitmap(0, 0, 1, 2, "\x00\x00"s) +
-                             Print(1) + "CLS\r\nSIZE 32 dot,12 dot\r\n" + Bitmap(8, 0, 1, 4, std::string(4, '\0')) + Print(1)},
+        {"paper saving", "CLS\r\nGAP 0 mm,0 mm\r\nCLS\r\nSIZE 16 dot,10 dot\r\n" +
+                             Bitmap(0, 0, 1, 2, "\x00\x00"s) + Print(1) +
+                             "CLS\r\nSIZE 32 dot,12 dot\r\n" +
+                             Bitmap(8, 0, 1, 4, std::string(4, '\0')) + Print(1)},
         {"short payload", good + "BITMAP 0,0,2,2,0,\xff\xff\xff"s},
         {"no CR LF after the payload", good + "BITMAP 0,0,2,2,0,\xff\xff\xff\r\nPRINT 1,1\r\n"s},
         {"unterminated", good + "CLS"},
@@ -66,9 +78,12 @@ TEST(Viewer, ReadsJobsAsAPrinterWould) {
     };
     std::string text;
     for (const auto &j : jobs) {
-        tsplview::ReadResult r = tsplview::readJob((const uint8_t *)j.second.data(), j.second.size());
-        text += "=== " + j.first + "\n" + (r.ok ? "" : "fault at byte " + std::to_string(r.errorOffset) + ": " + r.error + "\n") +
-                tsplview::summary(r.job, {});
+        tsplview::ReadResult r =
+            tsplview::readJob((const uint8_t *)j.second.data(), j.second.size());
+        text +=
+            "=== " + j.first + "\n" +
+            (r.ok ? "" : "fault at byte " + std::to_string(r.errorOffset) + ": " + r.error + "\n") +
+            tsplview::summary(r.job, {});
     }
     rvt::ExpectGolden("viewer.txt", text);
 }
