@@ -14,17 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) __attribute__((weak));
 
 int main(int argc, char **argv) {
-    if (LLVMFuzzerInitialize != nullptr) {
+    if (LLVMFuzzerInitialize != nullptr)
         LLVMFuzzerInitialize(&argc, &argv);
-    }
     namespace fs = std::filesystem;
     std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
         std::vector<fs::path> found;
         for (const auto &e : fs::directory_iterator(argv[i])) {
-            if (e.is_regular_file() && e.path().filename().string()[0] != '.') {
+            if (e.is_regular_file() && e.path().filename().string()[0] != '.')
                 found.push_back(e.path());
-            }
         }
         std::sort(found.begin(), found.end());
         files.insert(files.end(), found.begin(), found.end());

@@ -41,9 +41,8 @@ void CheckJobData() {
     clearerr(stdout);
     std::string out((size_t)lseek(1, 0, SEEK_END), '\0');
     out.resize((size_t)std::max<ssize_t>(0, pread(1, &out[0], out.size(), 0)));
-    if (ftruncate(1, 0) == 0) {
+    if (ftruncate(1, 0) == 0)
         lseek(1, 0, SEEK_SET);
-    }
     tsplview::ReadResult r = tsplview::readJob((const uint8_t *)out.data(), out.size());
     // Odd values (a size of 0, a negative count) are the settings' doing;
     // only data that cannot be split into commands is a finding.

@@ -24,17 +24,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
         g_ppd[i] = ppdOpenFile(
             (rvcfuzz::PpdDir() + (i ? "/rastertovorcp-300.ppd" : "/rastertovorcp-203.ppd"))
                 .c_str());
-        if (g_ppd[i] == nullptr) {
+        if (g_ppd[i] == nullptr)
             abort();
-        }
     }
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1) {
+    if (size < 1)
         return 0;
-    }
     ppd_file_t *ppd = g_ppd[data[0] & 1];
     std::string options(std::string((const char *)data + 1, size - 1).c_str()); // as from argv
     InitializeSetting(&options[0], ppd);

@@ -87,9 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                     &options[0],
                     &path[0],
                     nullptr};
-    if (RunFilterJob(7, argv, 0) > 1) {
+    if (RunFilterJob(7, argv, 0) > 1)
         abort();
-    }
     rvcfuzz::CheckJobData();
     return 0;
 }

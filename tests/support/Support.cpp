@@ -47,23 +47,12 @@ TempDir::~TempDir() {
     std::system(("rm -rf '" + path_ + "'").c_str());
 }
 
-std::function<uint32_t(unsigned, unsigned)> Box(unsigned x0, unsigned y0, unsigned x1,
-                                                unsigned y1) {
-    return [=](unsigned x, unsigned y) {
-        return x >= x0 && x <= x1 && y >= y0 && y <= y1 ? 0u : 0xffffffu;
-    };
-}
-
 Page InkPage(unsigned x0, unsigned y0, unsigned x1, unsigned y1, unsigned copies) {
     Page p;
-    p.colour = Box(x0, y0, x1, y1);
+    p.colour = [=](unsigned x, unsigned y) {
+        return x >= x0 && x <= x1 && y >= y0 && y <= y1 ? 0u : 0xffffffu;
+    };
     p.copies = copies;
-    return p;
-}
-
-Page GreyPage(Page p) {
-    p.space = CUPS_CSPACE_W;
-    p.bitsPerPixel = 8;
     return p;
 }
 
@@ -121,9 +110,8 @@ std::string Ppd(const TempDir &dir, const std::vector<std::pair<std::string, std
         const std::string key = "*Default" + d.first + ": ";
         size_t at = ppd.find(key);
         EXPECT_NE(at, std::string::npos) << key;
-        if (at != std::string::npos) {
+        if (at != std::string::npos)
             ppd.replace(at, ppd.find('\n', at) - at, key + d.second);
-        }
     }
     WriteFile(dir / "job.ppd", ppd);
     return dir / "job.ppd";
@@ -144,9 +132,8 @@ template <typename Fn> std::string Capture(int fd, FILE *stream, Fn fn) {
     std::string text;
     rewind(tmp);
     char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof(buf), tmp)) > 0;) {
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), tmp)) > 0;)
         text.append(buf, n);
-    }
     fclose(tmp);
     return text;
 }
@@ -163,9 +150,8 @@ Result RunJob(const std::string &raster, const std::string &options, const std::
     std::vector<std::string> args = {"rastertovorcp", "7", "user", "title", "1", options,
                                      dir / "job.ras"};
     std::vector<char *> argv;
-    for (std::string &a : args) {
+    for (std::string &a : args)
         argv.push_back(&a[0]);
-    }
     argv.push_back(nullptr);
     setenv("PPD", ppd.c_str(), 1);
     Result r;
@@ -181,9 +167,8 @@ void WriteAll(int fd, const std::string &data) {
     signal(SIGPIPE, SIG_IGN); // a filter that gave up must not end the test
     for (size_t done = 0; done < data.size();) {
         ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0) {
+        if (n <= 0)
             return;
-        }
         done += (size_t)n;
     }
 }
@@ -195,22 +180,18 @@ Result RunProcess(const Process &p) {
         return {};
     }
     std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
-    if (!p.ppd.empty()) {
+    if (!p.ppd.empty())
         env.push_back("PPD=" + p.ppd);
-    }
     for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        if (getenv(keep)) {
+        if (getenv(keep))
             env.push_back(std::string(keep) + "=" + getenv(keep));
-        }
     }
     env.insert(env.end(), p.env.begin(), p.env.end()); // later entries win
     std::vector<char *> argv, envp;
-    for (const std::string &a : p.args) {
+    for (const std::string &a : p.args)
         argv.push_back(const_cast<char *>(a.c_str()));
-    }
-    for (const std::string &e : env) {
+    for (const std::string &e : env)
         envp.push_back(const_cast<char *>(e.c_str()));
-    }
     argv.push_back(nullptr);
     envp.push_back(nullptr);
     pid_t pid = fork();
@@ -262,9 +243,8 @@ std::string Escape(const std::string &b) {
             s += b.substr(i, used) + "\n";
             const unsigned char *d = (const unsigned char *)b.data() + i + used;
             for (int r = 0; r < h; ++r, s += '\n') {
-                for (int k = 0; k < 8 * w; ++k) {
+                for (int k = 0; k < 8 * w; ++k)
                     s += (d[r * w + k / 8] >> (7 - k % 8)) & 1 ? '.' : '#';
-                }
             }
             i += used + (size_t)w * h - 1;
         } else if (b.compare(i, 2, "\r\n") == 0) {
@@ -281,14 +261,6 @@ std::string Escape(const std::string &b) {
     return s;
 }
 
-std::string Cases(const std::vector<std::pair<std::string, std::string>> &cases) {
-    std::string s;
-    for (const auto &c : cases) {
-        s += "=== " + c.first + "\n" + Escape(c.second) + "\n";
-    }
-    return s;
-}
-
 void ExpectGolden(const std::string &name, const std::string &text) {
     const std::string path = SourceDir() + "/tests/data/" + name;
     const char *update = getenv("RVC_UPDATE_GOLDEN");
@@ -297,17 +269,15 @@ void ExpectGolden(const std::string &name, const std::string &text) {
         return;
     }
     const std::string want = ReadFile(path);
-    if (want == text) {
+    if (want == text)
         return;
-    }
     // Name the first line that differs and the case it belongs to.
     std::istringstream a(want), b(text);
     std::string la, lb, section;
     for (int line = 1;; ++line) {
         bool ea = !std::getline(a, la), eb = !std::getline(b, lb);
-        if (la.rfind("=== ", 0) == 0) {
+        if (la.rfind("=== ", 0) == 0)
             section = la;
-        }
         if (ea || eb || la != lb) {
             ADD_FAILURE() << path << " differs at line " << line << " (" << section
                           << ")\n  golden: " << (ea ? "<end>" : la.substr(0, 200))

@@ -98,8 +98,6 @@ void ExpectGolden(const std::string &name, const std::string &text);
 // Bytes as reviewable text: printable ASCII as is, CR LF as \r\n and a line
 // break, everything else as \xHH.
 std::string Escape(const std::string &bytes);
-// Named byte strings as one golden text.
-std::string Cases(const std::vector<std::pair<std::string, std::string>> &cases);
 
 // The job read as a printer would; fails the test when it is malformed.
 tsplview::Job ReadTspl(const std::string &job);

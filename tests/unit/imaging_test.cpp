@@ -31,9 +31,8 @@ std::string Art(const unsigned char *img, int w, int h, int stride) {
 
 std::string Numbers(const std::vector<int> &v, size_t perLine) {
     std::string s;
-    for (size_t i = 0; i < v.size(); ++i) {
+    for (size_t i = 0; i < v.size(); ++i)
         s += std::to_string(v[i]) + ((i + 1) % perLine == 0 || i + 1 == v.size() ? "\n" : " ");
-    }
     return s;
 }
 
@@ -119,34 +118,37 @@ struct Page {
 };
 
 TEST(Imaging, Conversion) {
-    struct Case {
-        const char *name;
-        int orientation = 3, dx = 0, dy = 0, mirror = 0, brightness = 0, contrast = 0, maxWidth = 0;
-        COLORLEVELSITEM levels = {1.0f, 0, 255, 0, 255};
-        int depth = 24;
+    // turn, shift x and y, mirror, brightness, contrast, maximum width,
+    // levels (gamma, in low, in high, out low, out high), bits per pixel
+    const char *const cases[] = {
+        "3 0 0 0 0 0 0 1 0 255 0 255 24",
+        "0 0 0 0 0 0 0 1 0 255 0 255 24",
+        "1 0 0 0 0 0 0 1 0 255 0 255 24",
+        "2 0 0 0 0 0 0 1 0 255 0 255 24",
+        "9 0 0 0 0 0 0 1 0 255 0 255 24",
+        "3 5 2 0 0 0 0 1 0 255 0 255 24",
+        "0 -3 -1 0 0 0 0 1 0 255 0 255 24",
+        "3 0 0 1 0 0 0 1 0 255 0 255 24",
+        "3 0 0 0 10 20 0 1 0 255 0 255 24",
+        "3 0 0 0 -30 -100 0 1 0 255 0 255 24",
+        "3 0 0 0 0 0 0 3 0 255 0 255 24",
+        "3 0 0 0 0 0 0 0.5 40 200 20 230 24",
+        "3 0 0 0 0 0 8 1 0 255 0 255 24",
+        "3 0 0 0 0 0 0 1 0 255 0 255 8",
+        "3 2147483647 -2147483648 0 0 0 0 1 0 255 0 255 24",
     };
-    std::vector<Case> cases(15);
-    cases[0].name = "upright";
-    cases[1].name = "quarter turn 0", cases[1].orientation = 0;
-    cases[2].name = "quarter turn 1", cases[2].orientation = 1;
-    cases[3].name = "half turn", cases[3].orientation = 2;
-    cases[4].name = "unknown turn 9", cases[4].orientation = 9;
-    cases[5].name = "offset 5, 2", cases[5].dx = 5, cases[5].dy = 2;
-    cases[6].name = "offset -3, -1, turned", cases[6].dx = -3, cases[6].dy = -1,
-    cases[6].orientation = 0;
-    cases[7].name = "mirror", cases[7].mirror = 1;
-    cases[8].name = "brightness 10, contrast 20", cases[8].brightness = 10, cases[8].contrast = 20;
-    cases[9].name = "brightness -30, contrast -100", cases[9].brightness = -30,
-    cases[9].contrast = -100;
-    cases[10].name = "levels gamma 3", cases[10].levels = {3.0f, 0, 255, 0, 255};
-    cases[11].name = "levels 40..200 to 20..230, gamma 0.5",
-    cases[11].levels = {0.5f, 40, 200, 20, 230};
-    cases[12].name = "maximum width 8", cases[12].maxWidth = 8;
-    cases[13].name = "grey page", cases[13].depth = 8;
-    cases[14].name = "offsets off the page", cases[14].dx = 2147483647,
-    cases[14].dy = -2147483647 - 1;
     std::string text;
-    for (const Case &c : cases) {
+    for (const char *line : cases) {
+        struct {
+            int orientation, dx, dy, mirror, brightness, contrast, maxWidth, depth;
+            COLORLEVELSITEM levels;
+        } c;
+        unsigned lv[4];
+        sscanf(line, "%d %d %d %d %d %d %d %f %u %u %u %u %d", &c.orientation, &c.dx, &c.dy,
+               &c.mirror, &c.brightness, &c.contrast, &c.maxWidth, &c.levels.fGamma, &lv[0], &lv[1],
+               &lv[2], &lv[3], &c.depth);
+        c.levels.byInLow = lv[0], c.levels.byInHigh = lv[1], c.levels.byOutLow = lv[2],
+        c.levels.byOutHigh = lv[3];
         Page page(c.depth);
         tagBITMAPINFOHEADER hd{};
         hd.biSize = 40;
@@ -165,14 +167,13 @@ TEST(Imaging, Conversion) {
         snprintf(
             head, sizeof(head),
             "=== %s: result %d, rect %d,%d,%d,%d, header %dx%d %d bits, %u bytes, ready %d%d%d%d\n",
-            c.name, rc, rect.left, rect.top, rect.right, rect.bottom, hd.biWidth, hd.biHeight,
+            line, rc, rect.left, rect.top, rect.right, rect.bottom, hd.biWidth, hd.biHeight,
             hd.biBitCount, len, b.m_LevelsTableReady[0], b.m_LevelsTableReady[1],
             b.m_LevelsTableReady[2], b.m_LevelsTableReady[3]);
         text += head;
         const int w = rect.right - rect.left + 1;
-        if (out) {
+        if (out)
             text += Art(out, w, (int)len / w, w);
-        }
         if (c.brightness != 0) {
             text +=
                 "brightness/contrast table:\n" +
@@ -209,9 +210,8 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
                  "bytes\n",
                  c.negative, c.method, c.block, c.offset, c.weight, ok, len);
         text += head;
-        if (out) {
+        if (out)
             text += Art(out, len / h, h, len / h);
-        }
         free(out);
     }
     unsigned char *none = nullptr;

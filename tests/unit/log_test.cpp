@@ -181,9 +181,8 @@ TEST(Log, SettersAndLoggers) {
         m->createLogger(("logger" + std::to_string(i)).c_str());
     EXPECT_EQ(m->createLogger("one too many"), -1);
     EXPECT_EQ(m->createLogger(nullptr), -1);
-    for (const char *key : {"first", " first ", "main", "logger0", "one too many"}) {
+    for (const char *key : {"first", " first ", "main", "logger0", "one too many"})
         text += std::string("find '") + key + "' -> " + std::to_string(m->findLogger(key)) + "\n";
-    }
     rvt::ExpectGolden("log-setters.txt", text);
 }
 
