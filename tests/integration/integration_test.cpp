@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <cups/cups.h>
@@ -46,32 +47,13 @@ TEST(ShippedPpds, DeclareTheFiltersOptionsWithCodesMatchingTheirTexts) {
     for (int dpi : {203, 300}) {
         ppd_file_t *ppd = ppdOpenFile(ShippedPpd(dpi).c_str());
         ASSERT_NE(ppd, nullptr);
-        for (const char *keyword : {"Mirror",
-                                    "Rotation",
-                                    "NegativeFilm",
-                                    "Density",
-                                    "HorizontalOffset",
-                                    "HorizontalOffsetValue",
-                                    "VerticalOffset",
-                                    "VerticalOffsetValue",
-                                    "Brightness",
-                                    "Contrast",
-                                    "Levels",
-                                    "Halftone",
-                                    "PrintMethod",
-                                    "MediaType",
-                                    "GAPOffset",
-                                    "GAPHeight",
-                                    "Mode",
-                                    "CutMethod",
-                                    "Interval",
-                                    "Feed",
-                                    "MaxOutputWidth",
-                                    "IsToDashed",
-                                    "MinLength",
-                                    "IntervalBlack",
-                                    "IntervalWhite",
-                                    "SavePaper"}) {
+        std::istringstream keywords(
+            "Mirror Rotation NegativeFilm Density HorizontalOffset HorizontalOffsetValue "
+            "VerticalOffset VerticalOffsetValue Brightness Contrast Levels Halftone PrintMethod "
+            "MediaType GAPOffset GAPHeight Mode CutMethod Interval Feed MaxOutputWidth IsToDashed "
+            "MinLength IntervalBlack IntervalWhite SavePaper");
+        for (std::string word; keywords >> word;) {
+            const char *keyword = word.c_str();
             ppd_option_t *option = ppdFindOption(ppd, keyword);
             ASSERT_NE(option, nullptr) << dpi << " " << keyword;
             for (int i = 0; i < option->num_choices; ++i) {
@@ -179,22 +161,17 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
     ASSERT_EQ(bind(s, (sockaddr *)&a, sizeof a) | getsockname(s, (sockaddr *)&a, &len), 0);
     close(s);
     const std::string host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    rvt::WriteFile(
-        root + "/conf/cupsd.conf",
-        "Listen " + host +
-            "\nLogLevel debug\nBrowsing No\nWebInterface No\n"
-            "DefaultAuthType None\n<Location />\n Order allow,deny\n Allow all\n</Location>\n"
-            "<Policy default>\n<Limit All>\n Order allow,deny\n Allow all\n</Limit>\n</Policy>\n");
-    rvt::WriteFile(root + "/conf/cups-files.conf",
-                   "ServerRoot " + root + "/conf\nServerBin " + root +
-                       "/bin\n"
-                       "RequestRoot " +
-                       root + "/spool\nTempDir " + root + "/spool/tmp\nCacheDir " + root +
-                       "/cache\n"
-                       "StateDir " +
-                       root + "/state\nErrorLog " + root + "/log/error_log\nAccessLog " + root +
-                       "/log/access_log\nPageLog " + root +
-                       "/log/page_log\nFileDevice Yes\nSystemGroup root\n");
+    rvt::WriteFile(root + "/conf/cupsd.conf",
+                   "Listen " + host + "\nLogLevel debug\nBrowsing No\nWebInterface No\n" +
+                       "DefaultAuthType None\n<Location />\n Allow all\n</Location>\n" +
+                       "<Policy default>\n<Limit All>\n Allow all\n</Limit>\n</Policy>\n");
+    std::string files = "FileDevice Yes\nSystemGroup root\n", key, sub;
+    std::istringstream places("ServerRoot conf ServerBin bin RequestRoot spool TempDir spool/tmp "
+                              "CacheDir cache StateDir state ErrorLog log/error_log "
+                              "AccessLog log/access_log PageLog log/page_log");
+    while (places >> key >> sub)
+        files += key + " " + root + "/" + sub + "\n";
+    rvt::WriteFile(root + "/conf/cups-files.conf", files);
     pid_t cupsd = fork();
     if (cupsd == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive a killed test

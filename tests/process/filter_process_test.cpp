@@ -54,53 +54,31 @@ TEST(Process, PrintsFromStandardInputOrAFileAndLogsDurably) {
 
 TEST(Process, StartUpFailures) {
     rvt::TempDir dir;
-    const std::string raster = rvt::Raster({rvt::InkPage(0, 0, 7, 1)});
-    struct Case {
-        const char *name;
-        std::vector<std::string> args;
+    const std::string raster = rvt::Raster({rvt::InkPage(0, 0, 7, 1)}), ppd = rvt::Ppd(dir);
+    const std::string usage = "rastertovorcp job-id user title copies options [file]";
+    const std::vector<std::string> args = {"rastertovorcp", "1", "u", "t", "1", "",
+                                           "/dev/null",     "x"};
+    const struct {
+        size_t argc;
         std::string ppd, input, err;
     } cases[] = {
-        {"one argument",
-         {"rastertovorcp"},
-         rvt::Ppd(dir),
-         raster,
-         "rastertovorcp job-id user title copies options [file]"},
-        {"five arguments",
-         {"rastertovorcp", "1", "u", "t", "1"},
-         rvt::Ppd(dir),
-         raster,
-         "rastertovorcp job-id user title copies options [file]"},
-        {"eight arguments",
-         {"rastertovorcp", "1", "u", "t", "1", "", "/dev/null", "x"},
-         rvt::Ppd(dir),
-         raster,
-         "rastertovorcp job-id user title copies options [file]"},
-        {"no raster",
-         {"rastertovorcp", "1", "u", "t", "1", ""},
-         rvt::Ppd(dir),
-         "",
-         "cupsRasterOpen failed."},
-        {"no PPD variable",
-         {"rastertovorcp", "1", "u", "t", "1", ""},
-         "",
-         raster,
-         "The PPD file could not be opened.NULL PPD file pointer on line 0."},
-        {"no PPD file",
-         {"rastertovorcp", "1", "u", "t", "1", ""},
-         "/nonexistent/x.ppd",
-         raster,
+        {1, ppd, raster, usage},
+        {5, ppd, raster, usage},
+        {8, ppd, raster, usage},
+        {6, ppd, "", "cupsRasterOpen failed."},
+        {6, "", raster, "The PPD file could not be opened.NULL PPD file pointer on line 0."},
+        {6, "/nonexistent/x.ppd", raster,
          "The PPD file could not be opened.Unable to open PPD file on line 0."},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         Process p;
-        p.args = c.args, p.ppd = c.ppd, p.input = c.input;
+        p.args.assign(args.begin(), args.begin() + c.argc), p.ppd = c.ppd, p.input = c.input;
         Result r = rvt::RunProcess(p);
-        EXPECT_EQ(r.status, 1) << c.name;
-        EXPECT_EQ(r.err, c.err) << c.name;
-        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "") << c.err;
         // The logger was started before anything was looked at.
-        EXPECT_NE(rvt::ReadFile(rvt::FilterLog()).find("tslog thread started"), std::string::npos)
-            << c.name;
+        EXPECT_NE(rvt::ReadFile(rvt::FilterLog()).find("tslog thread started"), std::string::npos);
     }
 }
 

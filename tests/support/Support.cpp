@@ -182,7 +182,7 @@ Result RunProcess(const Process &p) {
     std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
     if (!p.ppd.empty())
         env.push_back("PPD=" + p.ppd);
-    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LLVM_PROFILE_FILE"}) {
         if (getenv(keep))
             env.push_back(std::string(keep) + "=" + getenv(keep));
     }
