@@ -226,11 +226,18 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
         thresholds.push_back(OptimalThreshold(method, img.data(), w, h, w, nullptr));
         thresholds.push_back(OptimalThreshold(method, img.data(), w, h, w, &region));
     }
+    // A histogram whose entropy split depends on its first level's term.
+    Image four;
+    for (auto [value, count] : {std::pair{56, 5}, {94, 11}, {148, 11}, {176, 17}})
+        four.insert(four.end(), count, (unsigned char)value);
+    for (int method = 0; method <= 4; ++method)
+        thresholds.push_back(OptimalThreshold(method, four.data(), 11, 4, 11, nullptr));
     for (int v : {0, 100, 255}) {
         Image flat(64, (unsigned char)v);
         thresholds.push_back(OptimalThreshold(0, flat.data(), 8, 8, 8, nullptr));
     }
-    text += "=== optimal thresholds, methods -1..5 (whole, region); flat 0, 100, 255\n" +
+    text += "=== optimal thresholds, methods -1..5 (whole, region); four levels, methods 0..4; "
+            "flat 0, 100, 255\n" +
             Numbers(thresholds, 2);
     unsigned char *big = nullptr;
     const unsigned char small[] = {0, 100, 200, 50, 150, 250};

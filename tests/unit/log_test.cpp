@@ -369,6 +369,10 @@ TEST(Log, ThreadsShareThePoolAndTheFile) {
     EXPECT_EQ(m->getStatusTotalWriteCount(), 42u);
     EXPECT_TRUE(m->stop());
     EXPECT_EQ(m->getPoolSize(), 0u);
+    // Started again, returned records are kept for reuse as before.
+    ASSERT_TRUE(m->start());
+    m->freeLogData(m->makeLogData(0, 1));
+    EXPECT_EQ(m->getPoolSize(), 1u);
 }
 
 TEST(Log, NoMemoryDropsTheTraceSafely) {
