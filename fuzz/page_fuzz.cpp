@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     cups_page_header2_t h;
     memset(&h, 0, sizeof(h));
     const bool grey = in.Take<uint8_t>() & 1;
-    h.cupsWidth = 1 + in.Take<uint16_t>() % 400;
-    h.cupsHeight = 1 + in.Take<uint16_t>() % 400;
+    h.cupsWidth = 1 + in.Take<uint16_t>() % 160;
+    h.cupsHeight = 1 + in.Take<uint16_t>() % 160;
     const uint8_t xpick = in.Take<uint8_t>(), ypick = in.Take<uint8_t>();
     h.HWResolution[0] = Resolution(xpick, in.Take<uint16_t>());
     h.HWResolution[1] = Resolution(ypick, in.Take<uint16_t>());
@@ -82,11 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     InitOemPDEV(&pdev, &h);
     pdev.dwPagePrinted = in.Take<uint8_t>();
     const uint8_t calls = in.Take<uint8_t>();
-    // A white page (padding zero), then rectangles: x, y, w, h, b, g, r.
+    // A white page (padding zero), then up to 16 rectangles: x, y, w, h, b, g, r.
     std::vector<unsigned char> page((size_t)stride * h.cupsHeight, 0);
     for (uint32_t y = 0; y < h.cupsHeight; ++y)
         memset(&page[(size_t)y * stride], 255, h.cupsWidth * bpp);
-    while (in.RestSize() >= 7) {
+    for (int rects = 0; rects < 16 && in.RestSize() >= 7; ++rects) {
         const uint32_t x0 = in.Take<uint8_t>() * h.cupsWidth / 256,
                        y0 = in.Take<uint8_t>() * h.cupsHeight / 256;
         const uint32_t w = 1 + in.Take<uint8_t>() * h.cupsWidth / 256,

@@ -38,25 +38,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     InitializeSetting(&options[0], ppd);
     cups_page_header2_t h;
     memset(&h, 0, sizeof(h));
-    h.cupsWidth = 96, h.cupsHeight = 64;
+    h.cupsWidth = 64, h.cupsHeight = 48;
     h.HWResolution[0] = h.HWResolution[1] = data[0] & 1 ? 300 : 203;
     h.NumCopies = 1 + (data[0] >> 1) % 4;
-    h.cupsBitsPerColor = 8, h.cupsBitsPerPixel = 24, h.cupsBytesPerLine = 96 * 3;
+    h.cupsBitsPerColor = 8, h.cupsBitsPerPixel = 24, h.cupsBytesPerLine = 64 * 3;
     tagOEMCFG cfg;
     _DEVMODE dm;
     _OEMPDEV pdev;
     InitalizeOemCfg(&cfg, ppd, &h);
     InitDevmode(&dm, &h);
     InitOemPDEV(&pdev, &h);
-    // A grey ramp, a black bar and a long line: every setting has something
-    // to act on. Rows are blue-green-red, 288 bytes (a multiple of 4).
-    std::vector<unsigned char> page(288 * 64);
-    for (unsigned y = 0; y < 64; ++y)
-        for (unsigned x = 0; x < 96; ++x)
-            memset(&page[y * 288 + 3 * x],
-                   y < 8                                        ? 255
-                   : (y >= 40 && y < 48) || (y == 56 && x < 90) ? 0
-                                                                : x * 255 / 96,
+    // A grey ramp, a black bar and a line of 60 dots (longer than the
+    // shortest dashed line): every setting has something to act on. Rows
+    // are blue-green-red, 192 bytes.
+    std::vector<unsigned char> page(192 * 48);
+    for (unsigned y = 0; y < 48; ++y)
+        for (unsigned x = 0; x < 64; ++x)
+            memset(&page[y * 192 + 3 * x],
+                   y < 6                                        ? 255
+                   : (y >= 30 && y < 36) || (y == 42 && x < 60) ? 0
+                                                                : x * 4,
                    3);
     for (int call = 0; call < 2; ++call) {
         CTSPLRenderClass r;

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -18,7 +17,6 @@
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
 
-#include "settings/oemcfg.h"
 #include "tests/support/Support.h"
 
 namespace {
@@ -38,45 +36,6 @@ std::pair<int, std::string> Sh(const std::string &cmd) {
 
 std::string ShippedPpd(int dpi) {
     return std::string(RVC_PPD_DIR) + "/rastertovorcp-" + std::to_string(dpi) + ".ppd";
-}
-
-// Every option the filter reads is there, and every choice's code is the
-// number its text states (levels as the gamma the filter makes of it).
-TEST(ShippedPpds, DeclareTheFiltersOptionsWithCodesMatchingTheirTexts) {
-    static const std::regex leading(R"(^([+-]?\d+(\.\d+)?)( |$))");
-    for (int dpi : {203, 300}) {
-        ppd_file_t *ppd = ppdOpenFile(ShippedPpd(dpi).c_str());
-        ASSERT_NE(ppd, nullptr);
-        std::istringstream keywords(
-            "Mirror Rotation NegativeFilm Density HorizontalOffset HorizontalOffsetValue "
-            "VerticalOffset VerticalOffsetValue Brightness Contrast Levels Halftone PrintMethod "
-            "MediaType GAPOffset GAPHeight Mode CutMethod Interval Feed MaxOutputWidth IsToDashed "
-            "MinLength IntervalBlack IntervalWhite SavePaper");
-        for (std::string word; keywords >> word;) {
-            const char *keyword = word.c_str();
-            ppd_option_t *option = ppdFindOption(ppd, keyword);
-            ASSERT_NE(option, nullptr) << dpi << " " << keyword;
-            for (int i = 0; i < option->num_choices; ++i) {
-                const std::string text = option->choices[i].text,
-                                  what = std::string(keyword) + " " + text;
-                ppdMarkOption(ppd, keyword, option->choices[i].choice);
-                const int asInt = GetOptionChoiceIndex(keyword, ppd);
-                const float asFloat = GetOptionChoiceIndexf(keyword, ppd);
-                EXPECT_NE(asInt, -1) << what; // -1 reads as a missing option
-                std::smatch n;
-                if (text == "Off" || text == "On") {
-                    EXPECT_EQ(asInt, text == "On") << what;
-                } else if (std::string(keyword) == "Levels") {
-                    ASSERT_TRUE(std::regex_search(text, n, leading)) << what;
-                    EXPECT_NEAR((3.0 * asInt + 300) / 100, std::stod(n[1]), 0.005) << what;
-                } else if (std::string(keyword) != "Rotation" &&
-                           std::regex_search(text, n, leading)) {
-                    EXPECT_FLOAT_EQ(asFloat, std::stof(n[1])) << what;
-                }
-            }
-        }
-        ppdClose(ppd);
-    }
 }
 
 // CUPS's filters make 8-bit RGB raster of the sample at the model's

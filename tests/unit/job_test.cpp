@@ -126,34 +126,4 @@ TEST(Job, RepeatedJobsStartFromFreshState) {
     EXPECT_EQ(rvt::RunJob(raster, options, ppd).out, first.out);
 }
 
-// Every mark of a page lands where each rotation puts it, read back as
-// dots through the viewer.
-TEST(Job, RotationsPlaceEveryMark) {
-    const int side = 48, e = side - 1;
-    std::istringstream marks("48x48 box=9,5,9,30 box=9,30,20,30 box=40,2,40,2");
-    const rvt::Page page = ParsePage(marks);
-    rvt::TempDir dir;
-    const std::pair<const char *, std::function<std::pair<int, int>(int, int)>> cases[] = {
-        {"None", [](int x, int y) { return std::make_pair(x, y); }},
-        {"Rotate90CCW", [e](int x, int y) { return std::make_pair(y, e - x); }},
-        {"Rotate180", [e](int x, int y) { return std::make_pair(e - x, e - y); }},
-        {"Rotate90CW", [e](int x, int y) { return std::make_pair(e - y, x); }},
-    };
-    for (const auto &c : cases) {
-        const std::string job =
-            rvt::RunJob(rvt::Raster({page}), std::string("Rotation=") + c.first, rvt::Ppd(dir)).out;
-        const tsplview::Job printed = rvt::ReadTspl(job);
-        ASSERT_EQ(printed.labels.size(), 1u) << c.first;
-        const tsplview::Label &l = printed.labels[0];
-        EXPECT_EQ(l.width * 1000 + l.height, side * 1000 + side + 1) << c.first;
-        int wrong = 0;
-        for (int y = 0; y < side; ++y)
-            for (int x = 0; x < side; ++x) {
-                const auto at = c.second(x, y);
-                wrong += l.dot(at.first, at.second) != (page.colour(x, y) == 0);
-            }
-        EXPECT_EQ(wrong, 0) << c.first;
-    }
-}
-
 } // namespace
