@@ -67,7 +67,7 @@ run_one() {
   # so single allocations may be large; the resident-memory limit still holds.
   # stderr of the code under test is closed (-close_fd_mask=2); libFuzzer
   # and the sanitizers keep reporting on a copy of it.
-  "${private[@]}" "$build/fuzz/$t" "$work" "fuzz/corpus/$t" "fuzz/regressions/$t" \
+  /usr/bin/time -f "%U %S" -o "$build/logs/$t.cpu" "${private[@]}" "$build/fuzz/$t" "$work" "fuzz/corpus/$t" "fuzz/regressions/$t" \
       -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=20 \
       -rss_limit_mb=2048 -malloc_limit_mb=8192 -close_fd_mask=2 -print_final_stats=1 \
       -artifact_prefix="$art" >"$log" 2>&1 || rc=$?
@@ -80,7 +80,12 @@ run_one() {
     return 1
   fi
   secs="${secs:-$seconds}"
-  echo "fuzz: $t ${execs:-?} executions in $secs s, $(( ${execs:-0} / (secs > 0 ? secs : 1) )) per second ($(ls "$work" | wc -l) corpus entries)"
+  # Per second of wall time, and per second of the processor time it got
+  # (on a busy machine the two differ).
+  local cpu
+  cpu="$(awk '{ printf "%d", $1 + $2 }' "$build/logs/$t.cpu" 2>/dev/null || echo 0)"
+  echo "fuzz: $t ${execs:-?} executions in $secs s: $(( ${execs:-0} / (secs > 0 ? secs : 1) )) per second," \
+       "$(( ${execs:-0} / (cpu > 0 ? cpu : 1) )) per processor second ($(ls "$work" | wc -l) corpus entries)"
 }
 
 failed=0

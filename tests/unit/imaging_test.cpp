@@ -112,7 +112,9 @@ struct Page {
             set(x, 4, 255, 0, 0), set(x + 4, 4, 0, 255, 0), set(x + 8, 4, 0, 0, 255);
         for (int y = 6; y < 10; ++y)
             set(3, y, 0, 0, 0), set(3 + y - 5, 9, 0, 0, 0);
-        set(15, 8, 250, 251, 255);
+        // Near white (every channel 250 or more) is dropped; 249 is not.
+        set(15, 8, 250, 255, 255), set(16, 8, 255, 250, 255), set(17, 8, 255, 255, 250);
+        set(15, 10, 249, 255, 255), set(16, 10, 255, 249, 255), set(17, 10, 255, 255, 249);
     }
     int Stride() const { return (depth * w + 31) / 32 * 4; }
 };

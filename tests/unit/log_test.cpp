@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -215,6 +216,8 @@ TEST(Log, ConfigurationApplied) {
         usleep(50 * 1000);
     EXPECT_EQ(m->getLoggerInfo(0)->level, 5);
     EXPECT_EQ(m->findLogger("Later"), -1);
+    std::remove(file.c_str());
+    EXPECT_FALSE(m->updateConfig()); // a file gone is not read
     EXPECT_TRUE(m->pushLog(Record(1, tslog::LOG_ERROR, "x"), "f", 1));
     EXPECT_NE(rvt::ReadFile(dir / "sub/Main2.log").find("LOG_ERROR x f:1\r\n"), std::string::npos);
 }
@@ -367,6 +370,22 @@ TEST(Log, ThreadsShareThePoolAndTheFile) {
         std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()),
         40);
     EXPECT_EQ(m->getStatusTotalWriteCount(), 42u);
+    // Renamed while lines are written: every line goes to a file of one of
+    // the names, never of a name half written.
+    const std::string nameA(40, 'a'), nameB(40, 'b');
+    std::atomic<bool> writing{true};
+    std::thread renamer([&] {
+        for (int i = 0; writing; ++i)
+            m->setLoggerName(0, (i % 2 ? nameA : nameB).c_str());
+    });
+    for (int i = 0; i < 6000; ++i)
+        tslog::LogPrintf(tslog::LOG_DEBUG, "worker", 1, "renamed");
+    writing = false;
+    renamer.join();
+    for (const auto &e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_TRUE(e.path().filename() == "Main.log" || e.path().filename() == nameA + ".log" ||
+                    e.path().filename() == nameB + ".log")
+            << e.path();
     EXPECT_TRUE(m->stop());
     EXPECT_EQ(m->getPoolSize(), 0u);
     // Started again, returned records are kept for reuse as before.
