@@ -1,53 +1,41 @@
 // Runs a fuzz target's entry point once on every file named on the command
-// line (folders are read in name order), without libFuzzer: the corpus and
-// the regression inputs replay in the normal and the sanitizer builds.
+// line (folders in name order), without libFuzzer: the corpus and the
+// regression inputs replay in the normal and the sanitizer builds.
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
+#include <memory>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) __attribute__((weak));
 
 int main(int argc, char **argv) {
-    if (LLVMFuzzerInitialize != nullptr) {
+    if (LLVMFuzzerInitialize != nullptr)
         LLVMFuzzerInitialize(&argc, &argv);
-    }
     namespace fs = std::filesystem;
     std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
-        fs::path p(argv[i]);
-        if (fs::is_directory(p)) {
-            std::vector<fs::path> inDir;
-            for (const auto &e : fs::directory_iterator(p)) {
-                if (e.is_regular_file() && e.path().filename().string()[0] != '.') {
-                    inDir.push_back(e.path());
-                }
-            }
-            std::sort(inDir.begin(), inDir.end());
-            files.insert(files.end(), inDir.begin(), inDir.end());
-        } else if (fs::exists(p)) {
-            files.push_back(p);
-        } else {
-            fprintf(stderr, "replay: no such input %s\n", argv[i]);
-            return 2;
+        std::vector<fs::path> found;
+        for (const auto &e : fs::directory_iterator(argv[i])) {
+            if (e.is_regular_file() && e.path().filename().string()[0] != '.')
+                found.push_back(e.path());
         }
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
     }
-    for (const auto &f : files) {
+    for (const fs::path &f : files) {
         std::ifstream in(f, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
         // A copy of exactly the input's size, so that reads past it are caught.
-        uint8_t *copy = new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)];
-        std::copy(bytes.begin(), bytes.end(), copy);
-        LLVMFuzzerTestOneInput(copy, bytes.size());
-        delete[] copy;
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes.size() + 1]);
+        std::copy(bytes.begin(), bytes.end(), copy.get());
+        LLVMFuzzerTestOneInput(copy.get(), bytes.size());
     }
-    fprintf(stderr, "\nreplay: %zu inputs ran\n", files.size());
-    return 0;
+    fprintf(stderr, "replay: %zu inputs ran\n", files.size());
+    return files.empty() ? 1 : 0;
 }

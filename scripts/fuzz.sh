@@ -8,6 +8,9 @@
 #   bash scripts/fuzz.sh --ci              every target briefly (about 30 s in all)
 #   bash scripts/fuzz.sh --time 600 page_fuzz     one target for 10 minutes
 #   bash scripts/fuzz.sh --parallel 2 ...  run two targets at a time
+# Each target reports its executions, seconds and executions per second.
+# Run as root, every target gets a private, RAM-backed /tmp, so the job's
+# fixed log path is never shared with test runs.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 export LC_ALL=C
@@ -20,7 +23,7 @@ while (($#)); do
     --ci) seconds=7 ;;
     --time) seconds="$2"; shift ;;
     --parallel) parallel="$2"; shift ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) targets+=("$1") ;;
   esac
   shift
@@ -51,6 +54,11 @@ max_len() {
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
+private=()
+if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+  private=(unshare -m --propagation private sh -c 'mount -t tmpfs tmpfs /tmp && exec "$0" "$@"')
+fi
+
 run_one() {
   local t="$1" work="$build/corpus/$1" art="$build/artifacts/$1/" log="$build/logs/$1.log"
   mkdir -p "$work" "$art" "$build/logs" "fuzz/regressions/$t"
@@ -59,7 +67,7 @@ run_one() {
   # so single allocations may be large; the resident-memory limit still holds.
   # stderr of the code under test is closed (-close_fd_mask=2); libFuzzer
   # and the sanitizers keep reporting on a copy of it.
-  "$build/fuzz/$t" "$work" "fuzz/corpus/$t" "fuzz/regressions/$t" \
+  /usr/bin/time -f "%U %S" -o "$build/logs/$t.cpu" "${private[@]}" "$build/fuzz/$t" "$work" "fuzz/corpus/$t" "fuzz/regressions/$t" \
       -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=20 \
       -rss_limit_mb=2048 -malloc_limit_mb=8192 -close_fd_mask=2 -print_final_stats=1 \
       -artifact_prefix="$art" >"$log" 2>&1 || rc=$?
@@ -71,7 +79,13 @@ run_one() {
     grep -m3 -E 'ERROR|SUMMARY|Test unit written' "$log" || true
     return 1
   fi
-  echo "fuzz: $t ${execs:-?} executions in ${secs:-$seconds} s ($(ls "$work" | wc -l) corpus entries)"
+  secs="${secs:-$seconds}"
+  # Per second of wall time, and per second of the processor time it got
+  # (on a busy machine the two differ).
+  local cpu
+  cpu="$(awk '{ printf "%d", $1 + $2 }' "$build/logs/$t.cpu" 2>/dev/null || echo 0)"
+  echo "fuzz: $t ${execs:-?} executions in $secs s: $(( ${execs:-0} / (secs > 0 ? secs : 1) )) per second," \
+       "$(( ${execs:-0} / (cpu > 0 ? cpu : 1) )) per processor second ($(ls "$work" | wc -l) corpus entries)"
 }
 
 failed=0

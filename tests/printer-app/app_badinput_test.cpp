@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "AppHarness.h"
-#include "tests/filter/FilterTestSupport.h"
+#include "tests/support/Support.h"
 
 namespace {
 
@@ -18,19 +18,15 @@ using apptest::JobResult;
 
 // Full-width grey pages: every page is a large bitmap.
 std::string GreyPages(unsigned count, unsigned width = 812, unsigned height = 1218) {
-    std::vector<rvctest::Page> pages(count);
-    for (rvctest::Page &p : pages) {
+    std::vector<rvt::Page> pages(count);
+    for (rvt::Page &p : pages) {
         p.width = width;
         p.height = height;
         p.bitsPerPixel = 8;
-        p.colorSpace = CUPS_CSPACE_SW;
-        p.line = [](unsigned y, unsigned char *row) {
-            for (unsigned x = 0; x < 812; ++x) {
-                row[x] = (unsigned char)((x * 7 + y * 3) % 200);
-            }
-        };
+        p.space = CUPS_CSPACE_SW;
+        p.colour = [](unsigned x, unsigned y) { return (x * 7 + y * 3) % 200; };
     }
-    return rvctest::MakeRaster(pages, CUPS_RASTER_WRITE_PWG);
+    return rvt::Raster(pages, CUPS_RASTER_WRITE_PWG);
 }
 
 class AppBadInput : public ::testing::Test {
@@ -46,7 +42,7 @@ class AppBadInput : public ::testing::Test {
 
     std::string File(const std::string &name, const std::string &data) {
         const std::string path = app.Folder() + "/" + name;
-        rvctest::WriteFile(path, data);
+        rvt::WriteFile(path, data);
         return path;
     }
 
@@ -80,7 +76,7 @@ TEST_F(AppBadInput, UnsupportedFormatAbortsBeforePrinting) {
         apptest::Print(uri, File("note.txt", "not a label\n"), "text/plain", "note", {});
     EXPECT_EQ(r.state, IPP_JSTATE_ABORTED) << r.status << " " << r.message;
     EXPECT_NE(r.reasons.find("aborted-by-system"), std::string::npos) << r.reasons;
-    EXPECT_EQ(rvctest::ReadFile(out + "/note.prn"), "");
+    EXPECT_EQ(rvt::ReadFile(out + "/note.prn"), "");
     ExpectStillServing();
 }
 

@@ -4,40 +4,38 @@
 #include <gtest/gtest.h>
 
 #include "AppHarness.h"
-#include "tests/filter/FilterTestSupport.h"
+#include "tests/support/Support.h"
 
 namespace {
 
 using apptest::Attrs;
 
 // 4 x 2 in pages at 203 dpi: a grey ramp for the halftones, a long solid
-// line for the dashing, and shapes that show rotation and mirroring. The
-// filter pauses a second after each page: only the cutter's sequencing
-// needs two.
+// line for the dashing, and shapes that show rotation and mirroring. Only
+// the cutter's sequencing needs two pages.
 std::string Pages(unsigned count, unsigned copies) {
-    std::vector<rvctest::Page> pages(count);
+    std::vector<rvt::Page> pages(count);
     for (unsigned n = 0; n < count; ++n) {
-        rvctest::Page &p = pages[n];
+        rvt::Page &p = pages[n];
         p.width = 812;
         p.height = 406;
         p.bitsPerPixel = 8;
-        p.colorSpace = CUPS_CSPACE_SW;
+        p.space = CUPS_CSPACE_SW;
         p.copies = copies;
-        p.line = [n](unsigned y, unsigned char *row) {
-            for (unsigned x = 0; x < 812; ++x) {
-                unsigned char v = 255;
-                if (y >= 20 && y < 150) {
-                    v = (unsigned char)(n == 0 ? x * 255 / 811 : 255 - x * 255 / 811);
-                } else if (y >= 200 && y < 212 && x >= 40 && x < 760) {
-                    v = 0;
-                } else if (y >= 250 && y < 380 && (x < 50 + 100 * n || x + 250 == y + 300)) {
-                    v = 0;
-                }
-                row[x] = v;
+        p.colour = [n](unsigned x, unsigned y) -> uint32_t {
+            if (y >= 20 && y < 150) {
+                return n == 0 ? x * 255 / 811 : 255 - x * 255 / 811;
             }
+            if (y >= 200 && y < 212 && x >= 40 && x < 760) {
+                return 0;
+            }
+            if (y >= 250 && y < 380 && (x < 50 + 100 * n || x + 250 == y + 300)) {
+                return 0;
+            }
+            return 255;
         };
     }
-    return rvctest::MakeRaster(pages, CUPS_RASTER_WRITE_PWG);
+    return rvt::Raster(pages, CUPS_RASTER_WRITE_PWG);
 }
 
 struct Row {
@@ -109,7 +107,7 @@ TEST(AppBytes, EachSettingGivesTheFilterBytes) {
         SCOPED_TRACE(row.name);
         const std::string raster = Pages(row.copies, row.copies);
         const std::string rasterFile = app.Folder() + "/" + row.name + ".pwg";
-        rvctest::WriteFile(rasterFile, raster);
+        rvt::WriteFile(rasterFile, raster);
         ASSERT_TRUE(apptest::SetPrinter(uri, "label-mode-configured", row.labelMode));
         Attrs attrs = row.job;
         bool mediaCol = false;
@@ -121,13 +119,9 @@ TEST(AppBytes, EachSettingGivesTheFilterBytes) {
             apptest::Print(uri, rasterFile, "image/pwg-raster", row.name, attrs);
         ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << "\n" << app.Log();
 
-        rvctest::Job filter;
-        filter.args[5] = row.ppdOptions;
-        filter.ppd = ppd;
-        filter.input = raster;
-        const rvctest::Result expected = rvctest::RunFilter(filter);
+        const rvt::Result expected = rvt::RunJob(raster, row.ppdOptions, ppd);
         ASSERT_EQ(expected.status, 0) << expected.err;
-        const std::string sent = rvctest::ReadFile(out + "/" + row.name + ".prn");
+        const std::string sent = rvt::ReadFile(out + "/" + row.name + ".prn");
         ASSERT_FALSE(sent.empty());
         EXPECT_TRUE(sent == expected.out)
             << "app " << sent.size() << " bytes, filter " << expected.out.size() << " bytes";

@@ -1,0 +1,191 @@
+// The shipped PPDs, raster made by CUPS's own filters, a private spooler
+// printing through a queue with the built filter, and the installation.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/Support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A shell command's status and everything it wrote.
+std::pair<int, std::string> Sh(const std::string &cmd) {
+    FILE *p = popen(("{ " + cmd + "; } 2>&1").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;)
+        out.append(buf, n);
+    int st = pclose(p);
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+}
+
+std::string ShippedPpd(int dpi) {
+    return std::string(RVC_PPD_DIR) + "/rastertovorcp-" + std::to_string(dpi) + ".ppd";
+}
+
+// CUPS's filters make 8-bit RGB raster of the sample at the model's
+// resolution; the filter prints it upright and unshifted, every clearly
+// dark pixel a dot and every clearly light one none.
+class CupsRaster : public ::testing::TestWithParam<std::tuple<int, std::string>> {};
+
+TEST_P(CupsRaster, EveryDotOnItsPixel) {
+    const int dpi = std::get<0>(GetParam());
+    rvt::TempDir dir;
+    auto [st, said] = Sh("cupsfilter -p " + ShippedPpd(dpi) + " -m application/vnd.cups-raster " +
+                         RVC_SAMPLE_DIR + "/" + std::get<1>(GetParam()) + " > " + dir / "page.ras");
+    ASSERT_EQ(st, 0) << said;
+    const std::string raster = rvt::ReadFile(dir / "page.ras");
+    int fd = open((dir / "page.ras").c_str(), O_RDONLY);
+    cups_raster_t *r = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    cups_page_header2_t h;
+    ASSERT_TRUE(cupsRasterReadHeader2(r, &h));
+    EXPECT_EQ(h.HWResolution[0], unsigned(dpi));
+    EXPECT_EQ(h.cupsBitsPerPixel, 24u);
+    EXPECT_EQ(h.cupsColorOrder, CUPS_ORDER_CHUNKED);
+    std::vector<unsigned char> rgb((size_t)h.cupsBytesPerLine * h.cupsHeight);
+    for (unsigned y = 0; y < h.cupsHeight; ++y)
+        cupsRasterReadPixels(r, &rgb[(size_t)y * h.cupsBytesPerLine], h.cupsBytesPerLine);
+    cupsRasterClose(r);
+    close(fd);
+
+    rvt::Process p;
+    p.ppd = ShippedPpd(dpi);
+    p.input = raster;
+    rvt::Result out = rvt::RunProcess(p);
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.err, "Finish print operation.");
+    tsplview::Job job = rvt::ReadTspl(out.out);
+    ASSERT_EQ(job.labels.size(), 1u);
+    const tsplview::Label &l = job.labels[0];
+    EXPECT_EQ(l.width, int((h.cupsWidth + 7) / 8 * 8));
+    EXPECT_EQ(l.height, int(h.cupsHeight + 1));
+    long wrong = 0;
+    for (unsigned y = 0; y < h.cupsHeight; ++y)
+        for (unsigned x = 0; x < h.cupsWidth; ++x) {
+            const unsigned char *px = &rgb[(size_t)y * h.cupsBytesPerLine + 3 * x];
+            const int grey = (11 * px[0] + 16 * px[1] + 5 * px[2]) >> 5;
+            wrong += (grey <= 64 && !l.dot(x, y)) || (grey >= 200 && l.dot(x, y));
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, CupsRaster,
+                         ::testing::Combine(::testing::Values(203, 300),
+                                            ::testing::Values(std::string("label.pdf"),
+                                                              std::string("label.png"))),
+                         [](const auto &info) {
+                             return std::to_string(std::get<0>(info.param)) + "dpi_" +
+                                    std::get<1>(info.param).substr(6);
+                         });
+
+// A private cupsd prints the sample through a queue with the built filter
+// and job options to a file device.
+TEST(Spooler, PrintsTheSampleWithJobOptions) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a private cupsd with its own ServerBin needs root";
+    rvt::TempDir dir;
+    const std::string root = dir.path();
+    for (const char *sub : {"conf", "spool/tmp", "cache", "state", "log", "bin/filter"})
+        fs::create_directories(root + "/" + sub);
+    // Filters run from ServerBin, which cupsd takes only when root owns it
+    // and nobody else may write there.
+    for (const auto &e : fs::directory_iterator("/usr/lib/cups"))
+        if (e.path().filename() != "filter")
+            fs::create_symlink(e.path(), root + "/bin/" + e.path().filename().string());
+    for (const auto &e : fs::directory_iterator("/usr/lib/cups/filter"))
+        fs::create_symlink(e.path(), root + "/bin/filter/" + e.path().filename().string());
+    fs::copy_file(RVC_FILTER_EXE, root + "/bin/filter/rastertovorcp");
+    for (const char *sub : {"", "/bin", "/bin/filter", "/bin/filter/rastertovorcp"})
+        chmod((root + sub).c_str(), 0755);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(s, (sockaddr *)&a, sizeof a) | getsockname(s, (sockaddr *)&a, &len), 0);
+    close(s);
+    const std::string host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    rvt::WriteFile(root + "/conf/cupsd.conf",
+                   "Listen " + host + "\nLogLevel debug\nBrowsing No\nWebInterface No\n" +
+                       "DefaultAuthType None\n<Location />\n Allow all\n</Location>\n" +
+                       "<Policy default>\n<Limit All>\n Allow all\n</Limit>\n</Policy>\n");
+    std::string files = "FileDevice Yes\nSystemGroup root\n", key, sub;
+    std::istringstream places("ServerRoot conf ServerBin bin RequestRoot spool TempDir spool/tmp "
+                              "CacheDir cache StateDir state ErrorLog log/error_log "
+                              "AccessLog log/access_log PageLog log/page_log");
+    while (places >> key >> sub)
+        files += key + " " + root + "/" + sub + "\n";
+    rvt::WriteFile(root + "/conf/cups-files.conf", files);
+    pid_t cupsd = fork();
+    if (cupsd == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive a killed test
+        freopen("/dev/null", "w", stdout);
+        execlp("cupsd", "cupsd", "-f", "-c", (root + "/conf/cupsd.conf").c_str(), "-s",
+               (root + "/conf/cups-files.conf").c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    // Job options away from the defaults: density 12, adaptive threshold and
+    // a quarter turn, which turns the label.
+    std::pair<int, std::string> admin, lp;
+    for (int i = 0; i < 100 && (admin = Sh("lpadmin -h " + host + " -p rvc -E -v file://" +
+                                           dir / "out.tspl" + " -P " + ShippedPpd(203)))
+                                       .first != 0;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(admin.first, 0) << admin.second;
+    lp = Sh("lp -h " + host +
+            " -d rvc -o Density=12 -o Halftone=Adaptive -o Rotation=Rotate90CCW " RVC_SAMPLE_DIR
+            "/label.pdf");
+    ASSERT_EQ(lp.first, 0) << lp.second;
+    std::string completed;
+    for (int i = 0; i < 300 && completed.find("rvc-") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        completed = Sh("lpstat -h " + host + " -W completed -o rvc").second;
+    }
+    kill(cupsd, SIGTERM);
+    waitpid(cupsd, nullptr, 0);
+    ASSERT_NE(completed.find("rvc-"), std::string::npos)
+        << rvt::ReadFile(root + "/log/error_log").substr(0, 20000);
+    tsplview::Job job = rvt::ReadTspl(rvt::ReadFile(dir / "out.tspl"));
+    EXPECT_EQ(job.settings.density, 12);
+    ASSERT_EQ(job.labels.size(), 1u);
+    EXPECT_EQ(job.labels[0].height, 4 * 203 + 1); // the 4 in page width, turned
+}
+
+TEST(Install, DestdirGetsTheFilterAndThePpds) {
+    rvt::TempDir dest;
+    auto [st, said] = Sh("DESTDIR=" + dest.path() + " cmake --install " + rvt::BinaryDir());
+    ASSERT_EQ(st, 0) << said;
+    std::string serverbin = Sh("cups-config --serverbin").second;
+    serverbin.erase(serverbin.find_last_not_of("\n ") + 1);
+    const std::string filter = dest.path() + serverbin + "/filter/rastertovorcp";
+    struct stat info;
+    ASSERT_EQ(stat(filter.c_str(), &info), 0) << said;
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    EXPECT_EQ(rvt::ReadFile(filter), rvt::ReadFile(RVC_FILTER_EXE));
+    for (int dpi : {203, 300}) {
+        const std::string ppd =
+            dest / "usr/share/ppd/rastertovorcp/rastertovorcp-" + std::to_string(dpi) + ".ppd";
+        EXPECT_EQ(rvt::ReadFile(ppd), rvt::ReadFile(ShippedPpd(dpi)));
+        EXPECT_NE(rvt::ReadFile(ppd).find(
+                      "application/vnd.cups-raster application/vnd.tspl 0 rastertovorcp"),
+                  std::string::npos);
+    }
+}
+
+} // namespace

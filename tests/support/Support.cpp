@@ -1,0 +1,303 @@
+#include "tests/support/Support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "filter/FilterJob.h"
+
+namespace rvt {
+
+std::string SourceDir() {
+    return RVC_TEST_SOURCE_DIR;
+}
+std::string BinaryDir() {
+    return RVC_TEST_BINARY_DIR;
+}
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string &path, const std::string &data) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/rvc-test-XXXXXX";
+    path_ = mkdtemp(tmpl) ? tmpl : "/nonexistent";
+    chmod(path_.c_str(), 0755);
+}
+
+TempDir::~TempDir() {
+    std::system(("rm -rf '" + path_ + "'").c_str());
+}
+
+Page InkPage(unsigned x0, unsigned y0, unsigned x1, unsigned y1, unsigned copies) {
+    Page p;
+    p.colour = [=](unsigned x, unsigned y) {
+        return x >= x0 && x <= x1 && y >= y0 && y <= y1 ? 0u : 0xffffffu;
+    };
+    p.copies = copies;
+    return p;
+}
+
+std::string Raster(const std::vector<Page> &pages, cups_mode_t mode) {
+    char tmpl[] = "/tmp/rvc-raster-XXXXXX";
+    int fd = mkstemp(tmpl);
+    cups_raster_t *r = cupsRasterOpen(fd, mode);
+    for (const Page &p : pages) {
+        cups_page_header2_t h;
+        memset(&h, 0, sizeof(h));
+        h.HWResolution[0] = p.xdpi;
+        h.HWResolution[1] = p.ydpi;
+        h.PageSize[0] = p.xdpi ? p.width * 72 / p.xdpi : 0;
+        h.PageSize[1] = p.ydpi ? p.height * 72 / p.ydpi : 0;
+        h.NumCopies = p.copies;
+        h.cupsWidth = p.width;
+        h.cupsHeight = p.height;
+        h.cupsBitsPerColor = p.bitsPerColor;
+        h.cupsBitsPerPixel = p.bitsPerPixel;
+        h.cupsBytesPerLine = p.bytesPerLine
+                                 ? p.bytesPerLine
+                                 : (unsigned)(((uint64_t)p.width * p.bitsPerPixel + 7) / 8);
+        h.cupsColorOrder = p.order;
+        h.cupsColorSpace = p.space;
+        h.cupsNumColors = p.bitsPerPixel / (p.bitsPerColor ? p.bitsPerColor : 1);
+        EXPECT_TRUE(cupsRasterWriteHeader2(r, &h)) << "header refused by libcups";
+        std::vector<unsigned char> line(h.cupsBytesPerLine, 0);
+        const unsigned rows = p.rows < 0 ? p.height : (unsigned)p.rows;
+        const bool rgb = p.bitsPerPixel == 24 && p.bitsPerColor == 8;
+        const bool grey = p.bitsPerPixel == 8 && p.bitsPerColor == 8;
+        for (unsigned y = 0; y < rows; ++y) {
+            for (unsigned x = 0; x < p.width && (rgb || grey); ++x) {
+                uint32_t c = p.colour(x, y);
+                if (rgb) {
+                    line[3 * x] = (unsigned char)(c >> 16);
+                    line[3 * x + 1] = (unsigned char)(c >> 8);
+                    line[3 * x + 2] = (unsigned char)c;
+                } else {
+                    line[x] = (unsigned char)c;
+                }
+            }
+            cupsRasterWritePixels(r, line.data(), h.cupsBytesPerLine);
+        }
+    }
+    cupsRasterClose(r);
+    close(fd);
+    std::string data = ReadFile(tmpl);
+    unlink(tmpl);
+    return data;
+}
+
+std::string Ppd(const TempDir &dir, const std::vector<std::pair<std::string, std::string>> &defs) {
+    std::string ppd = ReadFile(std::string(RVC_PPD_DIR) + "/rastertovorcp-203.ppd");
+    for (const auto &d : defs) {
+        const std::string key = "*Default" + d.first + ": ";
+        size_t at = ppd.find(key);
+        EXPECT_NE(at, std::string::npos) << key;
+        if (at != std::string::npos)
+            ppd.replace(at, ppd.find('\n', at) - at, key + d.second);
+    }
+    WriteFile(dir / "job.ppd", ppd);
+    return dir / "job.ppd";
+}
+
+namespace {
+
+// Runs fn with descriptor fd sent to a file; returns what was written.
+template <typename Fn> std::string Capture(int fd, FILE *stream, Fn fn) {
+    fflush(stream);
+    FILE *tmp = tmpfile();
+    int saved = dup(fd);
+    dup2(fileno(tmp), fd);
+    fn();
+    fflush(stream);
+    dup2(saved, fd);
+    close(saved);
+    std::string text;
+    rewind(tmp);
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), tmp)) > 0;)
+        text.append(buf, n);
+    fclose(tmp);
+    return text;
+}
+
+} // namespace
+
+std::string CaptureStdout(const std::function<void()> &fn) {
+    return Capture(1, stdout, fn);
+}
+
+Result RunJob(const std::string &raster, const std::string &options, const std::string &ppd) {
+    TempDir dir;
+    WriteFile(dir / "job.ras", raster);
+    std::vector<std::string> args = {"rastertovorcp", "7", "user", "title", "1", options,
+                                     dir / "job.ras"};
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    setenv("PPD", ppd.c_str(), 1);
+    Result r;
+    r.err = Capture(2, stderr, [&] {
+        r.out =
+            Capture(1, stdout, [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
+    });
+    unsetenv("PPD");
+    return r;
+}
+
+void WriteAll(int fd, const std::string &data) {
+    signal(SIGPIPE, SIG_IGN); // a filter that gave up must not end the test
+    for (size_t done = 0; done < data.size();) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n <= 0)
+            return;
+        done += (size_t)n;
+    }
+}
+
+Result RunProcess(const Process &p) {
+    TempDir dir;
+    int in[2], out[2] = {-1, -1};
+    if (pipe(in) != 0 || (p.out == Out::ClosedPipe && pipe(out) != 0)) {
+        return {};
+    }
+    std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
+    if (!p.ppd.empty())
+        env.push_back("PPD=" + p.ppd);
+    env.insert(env.end(), p.env.begin(), p.env.end());
+    // The sanitizers' and the profiler's settings pass through unless the
+    // run sets its own (the first of two entries would win).
+    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LLVM_PROFILE_FILE"}) {
+        const std::string key = std::string(keep) + "=";
+        bool own = false;
+        for (const std::string &e : p.env)
+            own = own || e.rfind(key, 0) == 0;
+        if (getenv(keep) && !own)
+            env.push_back(key + getenv(keep));
+    }
+    std::vector<char *> argv, envp;
+    for (const std::string &a : p.args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        close(in[0]);
+        close(in[1]);
+        int o = p.out == Out::Capture   ? open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600)
+                : p.out == Out::DevFull ? open("/dev/full", O_WRONLY)
+                                        : (close(out[0]), out[1]);
+        dup2(o, 1);
+        dup2(open((dir / "err").c_str(), O_WRONLY | O_CREAT, 0600), 2);
+        if (p.addressLimit != 0) {
+            rlimit lim = {p.addressLimit, p.addressLimit};
+            setrlimit(RLIMIT_AS, &lim);
+        }
+        execve(RVC_FILTER_EXE, argv.data(), envp.data());
+        _exit(127);
+    }
+    close(in[0]);
+    if (p.out == Out::ClosedPipe) {
+        close(out[0]);
+        close(out[1]);
+    }
+    if (p.feeder) {
+        p.feeder(in[1], pid);
+    } else {
+        WriteAll(in[1], p.input);
+        close(in[1]);
+    }
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    Result r;
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+    r.signal = WIFSIGNALED(ws) ? WTERMSIG(ws) : 0;
+    r.out = ReadFile(dir / "out");
+    r.err = ReadFile(dir / "err");
+    return r;
+}
+
+std::string Escape(const std::string &b) {
+    std::string s;
+    for (size_t i = 0; i < b.size(); ++i) {
+        int x, y, w, h, m, used = 0;
+        if (b.compare(i, 7, "BITMAP ") == 0 &&
+            sscanf(b.c_str() + i, "BITMAP %d,%d,%d,%d,%d,%n", &x, &y, &w, &h, &m, &used) == 5 &&
+            used > 0 && w >= 0 && h >= 0 && i + used + (size_t)w * h <= b.size()) {
+            // The payload as dot rows: '#' a dot (bit 0), '.' paper.
+            s += b.substr(i, used) + "\n";
+            const unsigned char *d = (const unsigned char *)b.data() + i + used;
+            for (int r = 0; r < h; ++r, s += '\n') {
+                for (int k = 0; k < 8 * w; ++k)
+                    s += (d[r * w + k / 8] >> (7 - k % 8)) & 1 ? '.' : '#';
+            }
+            i += used + (size_t)w * h - 1;
+        } else if (b.compare(i, 2, "\r\n") == 0) {
+            s += "\\r\\n\n";
+            ++i;
+        } else if (b[i] >= 32 && b[i] < 127 && b[i] != '\\') {
+            s += b[i];
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof(hex), "\\x%02x", (unsigned char)b[i]);
+            s += hex;
+        }
+    }
+    return s;
+}
+
+void ExpectGolden(const std::string &name, const std::string &text) {
+    const std::string path = SourceDir() + "/tests/data/" + name;
+    const char *update = getenv("RVC_UPDATE_GOLDEN");
+    if (update && std::string(update) == "1") {
+        WriteFile(path, text);
+        return;
+    }
+    const std::string want = ReadFile(path);
+    if (want == text)
+        return;
+    // Name the first line that differs and the case it belongs to.
+    std::istringstream a(want), b(text);
+    std::string la, lb, section;
+    for (int line = 1;; ++line) {
+        bool ea = !std::getline(a, la), eb = !std::getline(b, lb);
+        if (la.rfind("=== ", 0) == 0)
+            section = la;
+        if (ea || eb || la != lb) {
+            ADD_FAILURE() << path << " differs at line " << line << " (" << section
+                          << ")\n  golden: " << (ea ? "<end>" : la.substr(0, 200))
+                          << "\n  actual: " << (eb ? "<end>" : lb.substr(0, 200))
+                          << "\n(RVC_UPDATE_GOLDEN=1 rewrites the golden files)";
+            return;
+        }
+    }
+}
+
+tsplview::Job ReadTspl(const std::string &job) {
+    tsplview::ReadResult r = tsplview::readJob((const uint8_t *)job.data(), job.size());
+    EXPECT_TRUE(r.ok) << r.error << " at byte " << r.errorOffset;
+    return r.job;
+}
+
+} // namespace rvt

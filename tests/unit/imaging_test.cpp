@@ -1,0 +1,286 @@
+// Conversion, halftoning, adaptive threshold and dashing against golden
+// files: every table entry and diffusion weight shows in them.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "imaging/BmpProcessing.h"
+#include "tests/support/Support.h"
+
+namespace {
+
+using Image = std::vector<unsigned char>;
+
+// '#' black (0), '.' white (255), ' ' a byte the operation left alone (77),
+// otherwise the value in hex.
+std::string Art(const unsigned char *img, int w, int h, int stride) {
+    std::string s;
+    for (int y = 0; y < h; ++y, s += '\n') {
+        for (int x = 0; x < w; ++x) {
+            unsigned char v = img[y * stride + x];
+            char hex[4];
+            snprintf(hex, sizeof(hex), "%02x", v);
+            s += v == 0 ? "#" : v == 255 ? "." : v == 77 ? " " : std::string("(") + hex + ")";
+        }
+    }
+    return s;
+}
+
+std::string Numbers(const std::vector<int> &v, size_t perLine) {
+    std::string s;
+    for (size_t i = 0; i < v.size(); ++i)
+        s += std::to_string(v[i]) + ((i + 1) % perLine == 0 || i + 1 == v.size() ? "\n" : " ");
+    return s;
+}
+
+TEST(Imaging, OrderedDithersAndScreens) {
+    // Per position of the method's period, how many of the 256 grey values
+    // print light: every threshold entry shows.
+    struct Method {
+        int method, px, py;
+    };
+    std::string text;
+    for (Method m : {Method{1, 1, 1}, Method{3, 8, 8}, Method{5, 16, 16}, Method{7, 15, 15},
+                     Method{8, 4, 4}, Method{9, 16, 16}}) {
+        for (int negative : {0, 1}) {
+            const int w = m.px * 256, h = m.py;
+            Image src((size_t)w * h), dst(src.size(), 77);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    src[(size_t)y * w + x] = (unsigned char)(x / m.px);
+            CBmpProcessing b;
+            EXPECT_EQ(b.Dither(m.method, src.data(), dst.data(), h, w, w, 0, negative), 1);
+            std::vector<int> light((size_t)m.px * m.py, 0);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    light[(size_t)y * m.px + x % m.px] +=
+                        dst[(size_t)y * w + x] == (negative ? 0 : 255);
+            text += "=== method " + std::to_string(m.method) + (negative ? ", negative" : "") +
+                    ": light values per position (rows y, columns x)\n" + Numbers(light, m.px);
+        }
+    }
+    rvt::ExpectGolden("dither-thresholds.txt", text);
+}
+
+TEST(Imaging, ErrorDiffusionAndUnknownMethods) {
+    const int w = 48, h = 14;
+    Image grad((size_t)w * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            grad[(size_t)y * w + x] =
+                (unsigned char)(x * 255 / (w - 1) * (h - y) / h + 20 * (y % 3));
+    std::string text;
+    for (int method : {2, 6, 0, 4, 10}) {
+        for (int negative : {0, 1}) {
+            Image src = grad, dst(src.size(), 77);
+            CBmpProcessing b;
+            b.Dither(method, src.data(), dst.data(), h, w, w, 0, negative);
+            text += "=== method " + std::to_string(method) + (negative ? ", negative" : "") + "\n" +
+                    Art(dst.data(), w, h, w);
+        }
+    }
+    // Stucki writes nothing with two rows or fewer.
+    Image two(2 * 8, 0), dst(two.size(), 77);
+    CBmpProcessing().Dither(6, two.data(), dst.data(), 2, 8, 8, 0, 0);
+    text += "=== method 6, two rows\n" + Art(dst.data(), 8, 2, 8);
+    rvt::ExpectGolden("error-diffusion.txt", text);
+}
+
+// A 20 x 12 colour page: pure channels, a grey ramp, a black frame corner
+// and a near-white pixel, so that every step of the conversion shows.
+struct Page {
+    int w = 20, h = 12, depth = 24;
+    Image px;
+    explicit Page(int depth_ = 24) : depth(depth_) {
+        const int stride = Stride();
+        px.assign((size_t)stride * h, 255);
+        const int bpp = depth / 8;
+        auto set = [&](int x, int y, int r, int g, int b) {
+            unsigned char *p = &px[(size_t)y * stride + x * bpp];
+            p[0] = (unsigned char)(bpp == 3 ? b : (r * 11 + g * 16 + b * 5) / 32);
+            if (bpp == 3) {
+                p[1] = (unsigned char)g;
+                p[2] = (unsigned char)r;
+            }
+        };
+        for (int x = 2; x < 18; ++x)
+            set(x, 2, x * 16, x * 16, x * 16);
+        for (int x = 2; x < 6; ++x)
+            set(x, 4, 255, 0, 0), set(x + 4, 4, 0, 255, 0), set(x + 8, 4, 0, 0, 255);
+        for (int y = 6; y < 10; ++y)
+            set(3, y, 0, 0, 0), set(3 + y - 5, 9, 0, 0, 0);
+        // Near white (every channel 250 or more) is dropped; 249 is not.
+        set(15, 8, 250, 255, 255), set(16, 8, 255, 250, 255), set(17, 8, 255, 255, 250);
+        set(15, 10, 249, 255, 255), set(16, 10, 255, 249, 255), set(17, 10, 255, 255, 249);
+    }
+    int Stride() const { return (depth * w + 31) / 32 * 4; }
+};
+
+TEST(Imaging, Conversion) {
+    // turn, shift x and y, mirror, brightness, contrast, maximum width,
+    // levels (gamma, in low, in high, out low, out high), bits per pixel
+    const char *const cases[] = {
+        "3 0 0 0 0 0 0 1 0 255 0 255 24",
+        "0 0 0 0 0 0 0 1 0 255 0 255 24",
+        "1 0 0 0 0 0 0 1 0 255 0 255 24",
+        "2 0 0 0 0 0 0 1 0 255 0 255 24",
+        "9 0 0 0 0 0 0 1 0 255 0 255 24",
+        "3 5 2 0 0 0 0 1 0 255 0 255 24",
+        "0 -3 -1 0 0 0 0 1 0 255 0 255 24",
+        "3 0 0 1 0 0 0 1 0 255 0 255 24",
+        "3 0 0 0 10 20 0 1 0 255 0 255 24",
+        "3 0 0 0 -30 -100 0 1 0 255 0 255 24",
+        "3 0 0 0 0 0 0 3 0 255 0 255 24",
+        "3 0 0 0 0 0 0 0.5 40 200 20 230 24",
+        "3 0 0 0 0 0 8 1 0 255 0 255 24",
+        "3 0 0 0 0 0 0 1 0 255 0 255 8",
+        "3 2147483647 -2147483648 0 0 0 0 1 0 255 0 255 24",
+    };
+    std::string text;
+    for (const char *line : cases) {
+        struct {
+            int orientation, dx, dy, mirror, brightness, contrast, maxWidth, depth;
+            COLORLEVELSITEM levels;
+        } c;
+        unsigned lv[4];
+        sscanf(line, "%d %d %d %d %d %d %d %f %u %u %u %u %d", &c.orientation, &c.dx, &c.dy,
+               &c.mirror, &c.brightness, &c.contrast, &c.maxWidth, &c.levels.fGamma, &lv[0], &lv[1],
+               &lv[2], &lv[3], &c.depth);
+        c.levels.byInLow = lv[0], c.levels.byInHigh = lv[1], c.levels.byOutLow = lv[2],
+        c.levels.byOutHigh = lv[3];
+        Page page(c.depth);
+        tagBITMAPINFOHEADER hd{};
+        hd.biSize = 40;
+        hd.biWidth = page.w;
+        hd.biHeight = page.h;
+        hd.biPlanes = 1;
+        hd.biBitCount = (uint16_t)page.depth;
+        tagRECT rect = {0, 0, page.w - 1, page.h - 1};
+        unsigned char *out = nullptr;
+        unsigned len = 0;
+        CBmpProcessing b;
+        int rc = b.CoverBMP2OutputFormat(page.px.data(), (unsigned)page.px.size(), &out, &len, &hd,
+                                         &rect, c.orientation, c.dx, c.dy, c.levels, c.mirror,
+                                         c.brightness, c.contrast, c.maxWidth);
+        char head[200];
+        snprintf(
+            head, sizeof(head),
+            "=== %s: result %d, rect %d,%d,%d,%d, header %dx%d %d bits, %u bytes, ready %d%d%d%d\n",
+            line, rc, rect.left, rect.top, rect.right, rect.bottom, hd.biWidth, hd.biHeight,
+            hd.biBitCount, len, b.m_LevelsTableReady[0], b.m_LevelsTableReady[1],
+            b.m_LevelsTableReady[2], b.m_LevelsTableReady[3]);
+        text += head;
+        const int w = rect.right - rect.left + 1;
+        if (out)
+            text += Art(out, w, (int)len / w, w);
+        if (c.brightness != 0) {
+            text +=
+                "brightness/contrast table:\n" +
+                Numbers(std::vector<int>(b.m_BrightContrastTable, b.m_BrightContrastTable + 256),
+                        16);
+        }
+        free(out);
+    }
+    rvt::ExpectGolden("conversion.txt", text);
+}
+
+TEST(Imaging, AdaptiveThresholdAndItsParts) {
+    const int w = 40, h = 16;
+    Image img((size_t)w * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img[(size_t)y * w + x] =
+                (unsigned char)((x < 20 ? 60 + 6 * x : 230 - 3 * y) ^ ((x + y) % 7 == 0 ? 90 : 0));
+    std::string text;
+    struct Case {
+        int negative, method, block, offset;
+        float weight;
+    };
+    for (Case c : {Case{0, 0, 64, 0, 0.5f}, Case{1, 0, 64, 0, 0.5f}, Case{0, 1, 8, 0, 0.0f},
+                   Case{0, 2, 8, 5, 1.0f}, Case{0, 3, 16, -5, 1.5f}, Case{0, 4, 4, 0, -1.0f},
+                   Case{0, 0, 2147483647, 0, 0.5f}}) {
+        unsigned char *out = nullptr;
+        int len = 0;
+        bool ok = AdaptiveThreshold(img.data(), w, h, w, &out, &len, c.negative, c.method, c.block,
+                                    c.offset, c.weight);
+        char head[160];
+        snprintf(head, sizeof(head),
+                 "=== adaptive: negative %d, method %d, block %d, offset %d, weight %.1f: %d, %d "
+                 "bytes\n",
+                 c.negative, c.method, c.block, c.offset, c.weight, ok, len);
+        text += head;
+        if (out)
+            text += Art(out, len / h, h, len / h);
+        free(out);
+    }
+    unsigned char *none = nullptr;
+    int noneLen = 0;
+    EXPECT_FALSE(AdaptiveThreshold(img.data(), 0, h, w, &none, &noneLen, 0, 0, 64, 0, 0.5f));
+    EXPECT_FALSE(AdaptiveThreshold(nullptr, w, h, w, &none, &noneLen, 0, 0, 64, 0, 0.5f));
+    EXPECT_EQ(none, nullptr);
+
+    std::vector<int> thresholds;
+    tagRECT region = {4, 2, 30, 9};
+    for (int method = -1; method <= 5; ++method) {
+        thresholds.push_back(OptimalThreshold(method, img.data(), w, h, w, nullptr));
+        thresholds.push_back(OptimalThreshold(method, img.data(), w, h, w, &region));
+    }
+    // A histogram whose entropy split depends on its first level's term.
+    Image four;
+    for (auto [value, count] : {std::pair{56, 5}, {94, 11}, {148, 11}, {176, 17}})
+        four.insert(four.end(), count, (unsigned char)value);
+    for (int method = 0; method <= 4; ++method)
+        thresholds.push_back(OptimalThreshold(method, four.data(), 11, 4, 11, nullptr));
+    for (int v : {0, 100, 255}) {
+        Image flat(64, (unsigned char)v);
+        thresholds.push_back(OptimalThreshold(0, flat.data(), 8, 8, 8, nullptr));
+    }
+    text += "=== optimal thresholds, methods -1..5 (whole, region); four levels, methods 0..4; "
+            "flat 0, 100, 255\n" +
+            Numbers(thresholds, 2);
+    unsigned char *big = nullptr;
+    const unsigned char small[] = {0, 100, 200, 50, 150, 250};
+    EXPECT_EQ(Resample(small, 3, 2, 3, 7, 5, &big), 1);
+    text += "=== resampled 3x2 to 7x5\n" + Art(big, 7, 5, 7);
+    free(big);
+    rvt::ExpectGolden("adaptive-threshold.txt", text);
+}
+
+TEST(Imaging, Dashing) {
+    const int w = 240, h = 5, stride = 244;
+    Image img((size_t)stride * h, 255);
+    auto line = [&](int y, int from, int to) {
+        for (int x = from; x <= to; ++x)
+            img[(size_t)y * stride + x] = 0;
+    };
+    line(0, 0, 239); // from the edge to the edge
+    line(1, 10, 89); // 80 dots: 10 mm at 203 dpi
+    line(2, 10, 84); // 75 dots: shorter than 10 mm
+    line(3, 1, 200);
+    img[3 * stride + 100] = 128; // not black: splits the line
+    line(4, 5, 230);
+    std::string text;
+    struct Case {
+        short dpi, black, white;
+    };
+    for (Case c : {Case{203, 24, 8}, Case{203, 4, 2}, Case{300, 30, 10}, Case{203, 0, 0},
+                   Case{0, 24, 8}, Case{203, -1, 8}, Case{203, 8, -1}}) {
+        Image copy = img;
+        CBmpProcessing().DashSolidLines(copy.data(), w, h, stride, 10, c.dpi, c.black, c.white, 8);
+        text += "=== dashes: " + std::to_string(c.dpi) + " dpi, black " + std::to_string(c.black) +
+                ", white " + std::to_string(c.white) + "\n" + Art(copy.data(), w, h, stride);
+    }
+    for (unsigned length : {100u, 33u, 32u, 10u}) {
+        Image run(length, 0);
+        EXPECT_EQ(CBmpProcessing().ResetBlackLineData(run.data(), length, 24, 8, 8), 1);
+        text += "=== one run of " + std::to_string(length) + "\n" +
+                Art(run.data(), (int)length, 1, (int)length);
+    }
+    EXPECT_EQ(CBmpProcessing().ResetBlackLineData(nullptr, 10, 24, 8, 8), 0);
+    rvt::ExpectGolden("dashing.txt", text);
+}
+
+} // namespace
