@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs the whole test
-# suite twice: a normal optimised build and an ASan+UBSan build.
+# suite twice: a normal optimised build and an ASan+UBSan build, then a short
+# fuzz run and the Debian packages (scripts/package.sh).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh
@@ -20,3 +21,6 @@ ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 900
 
 # A short run of every fuzz target (clang build in build/fuzz).
 bash scripts/fuzz.sh --ci
+
+# The Debian packages of both architectures, built and checked.
+bash scripts/package.sh
