@@ -24,8 +24,9 @@ case "${1:-}" in
 esac
 
 # The filter traces to a fixed path in /tmp: the runs here get a /tmp of
-# their own, so they never meet another run's log.
-if [ -z "${RVC_PACKAGE_PRIVATE_TMP:-}" ]; then
+# their own, so they never meet another run's log (unless the tree itself is
+# in /tmp, which the new /tmp would hide).
+if [ -z "${RVC_PACKAGE_PRIVATE_TMP:-}" ] && [[ "$root/" != /tmp/* ]]; then
   exec unshare -m --propagation private env RVC_PACKAGE_PRIVATE_TMP=1 \
        sh -c 'mount -t tmpfs -o mode=1777 tmpfs /tmp && exec bash "$0" "$@"' "$0" "$@"
 fi
@@ -195,6 +196,20 @@ check_amd64() {
     { cat "$dir/install.log"; echo "amd64: the packages do not install"; return 1; }
   echo "amd64: installed ${pkgs[*]}"
 
+  if ((have_app)); then
+    # As an ordinary user, as root would create the system's spool folders.
+    local drivers
+    mkdir -p "$dir/home"
+    chown nobody "$dir/home"
+    drivers="$(runuser -u nobody -- env HOME="$dir/home" vorcp-printer-app drivers 2>&1)" ||
+      { echo "$drivers"; echo "amd64: vorcp-printer-app drivers failed"; return 1; }
+    if ! grep -q 203 <<<"$drivers" || ! grep -q 300 <<<"$drivers"; then
+      echo "$drivers"; echo "amd64: vorcp-printer-app lacks the 203 or 300 dpi driver"; return 1
+    fi
+    echo "amd64: vorcp-printer-app drivers:"
+    sed 's/^/  /' <<<"$drivers"
+  fi
+
   local port pid=
   port="$(free_port)" || { echo "amd64: no free port"; return 1; }
   cat >"$dir/conf/cupsd.conf" <<EOF
@@ -247,7 +262,8 @@ EOF
       echo "amd64: $p is still installed"; left=1
     fi
   done
-  for f in /usr/lib/cups/filter/rastertovorcp /usr/share/ppd/rastertovorcp /usr/bin/vorcp-printer-app; do
+  for f in /usr/lib/cups/filter/rastertovorcp /usr/share/ppd/rastertovorcp /usr/bin/vorcp-printer-app \
+           /lib/systemd/system/vorcp-printer-app.service; do
     [ -e "$f" ] && { echo "amd64: $f is left after removal"; left=1; }
   done
   ((left == 0)) || return 1
