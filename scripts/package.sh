@@ -198,10 +198,10 @@ check_amd64() {
 
   if ((have_app)); then
     # As an ordinary user, as root would create the system's spool folders.
-    local drivers
-    mkdir -p "$dir/home"
-    chown nobody "$dir/home"
-    drivers="$(runuser -u nobody -- env HOME="$dir/home" vorcp-printer-app drivers 2>&1)" ||
+    local drivers home
+    home="$(mktemp -d /tmp/vorcp-home.XXXXXX)"
+    chown nobody "$home"
+    drivers="$(cd / && runuser -u nobody -- env HOME="$home" vorcp-printer-app drivers 2>&1)" ||
       { echo "$drivers"; echo "amd64: vorcp-printer-app drivers failed"; return 1; }
     if ! grep -q 203 <<<"$drivers" || ! grep -q 300 <<<"$drivers"; then
       echo "$drivers"; echo "amd64: vorcp-printer-app lacks the 203 or 300 dpi driver"; return 1
