@@ -10,15 +10,6 @@
 // /dev/shm, RAM-backed); run with RVC_BENCH_LOG_DIR=/tmp for the cost on a
 // disk. The */log_off cases raise the logger's threshold so that no line is
 // written at all.
-#if !__has_include("filter/FilterJob.h")
-// Page emission arrives with the page loop; until then there is nothing to
-// measure.
-#include <cstdio>
-int main() {
-    std::puts("page_bench: the page loop is not part of this tree yet");
-    return 0;
-}
-#else
 #include "bench/LabelPages.h"
 #include "filter/FilterJob.h"
 #include "log/ILogManager.h"
@@ -411,4 +402,3 @@ int main(int argc, char **argv) {
     remove(out.c_str());
     return 0;
 }
-#endif

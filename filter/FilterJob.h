@@ -1,28 +1,16 @@
-// The filter process: start-up, the page loop with its one-page hold-back,
+// The filter process: start-up, the raster stream read into the page loop,
 // cancellation and the end of job.
 #ifndef RVC_FILTER_FILTERJOB_H
 #define RVC_FILTER_FILTERJOB_H
 
 #include <csignal>
 
-#include <cups/ppd.h>
-#include <cups/raster.h>
+#include "filter/PageLoop.h"
 
-#include "settings/devmode.h"
-#include "settings/oemcfg.h"
-
-// The job's records, owned by the page loop and filled on the first page.
-extern tagOEMCFG g_oemCfg;
-extern _DEVMODE g_devMode;
-extern _OEMPDEV g_oemPDEV;
-// Set only by the SIGTERM handler; the page loop polls it.
+// Set only by the SIGTERM handler; the raster reader polls it.
 extern volatile sig_atomic_t Canceled;
 
 void CancelJob(int signal);
-// Marks the PPD's defaults, then the job's options over them.
-void InitializeSetting(char *options, ppd_file_t *ppd);
-// The page header report in the log.
-void StartPage(const ppd_file_t *ppd, const cups_page_header2_t *header, int page);
 
 // Runs one whole job as the filter process does for the given arguments and
 // returns its exit status (0 or 1). pageWaitSeconds is the pause after each

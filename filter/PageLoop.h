@@ -52,7 +52,15 @@ struct tagPAGELOOP {
     tagPAGELAYOUT firstLayout; // every page is stored in the first's layout
     tagPAGELAYOUT pageLayout;  // the layout of the page being stored
     uint32_t dwStoredRows;     // rows of the page stored (or whitened) so far
+    unsigned char *pLine;      // cupsBytesPerLine bytes a front end may read a line into
 };
+
+// Marks the PPD's defaults, then the job's options (a CUPS option string)
+// over them.
+void InitializeSetting(char *options, ppd_file_t *ppd);
+
+// The page header report in the log.
+void StartPage(const ppd_file_t *ppd, const cups_page_header2_t *header, int page);
 
 // Clears the job's records and starts a job; nothing is written yet.
 void PageLoopStart(tagPAGELOOP *loop, ppd_file_t *ppd, FILE *out);
@@ -61,7 +69,8 @@ void PageLoopStart(tagPAGELOOP *loop, ppd_file_t *ppd, FILE *out);
 // log, on the first page the settings and the preamble, then the emission of
 // the held page and a fresh page buffer. 1: store the page's rows; 0: the job
 // is over (the reason is reported on standard error, nStatus is 1), call
-// PageLoopFinish.
+// PageLoopFinish. While the page is stored, pLine is a line buffer of the
+// page's cupsBytesPerLine bytes.
 int PageLoopBeginPage(tagPAGELOOP *loop, const cups_page_header2_t *header);
 
 // Stores raster line y (cupsBytesPerLine bytes as the header describes) of

@@ -1,17 +1,9 @@
-#include "filter/PageStore.h"
+#include "PageStore.h"
 
-#include <cstdio>
 #include <cstring>
 
-// Header members of enumeration type hold whatever the stream carried; they
-// are read as the 32-bit numbers they are stored as, since loading an
-// enumeration outside its values is undefined.
-template <typename E> static int RawEnum(const E &member) {
-    static_assert(sizeof(E) == sizeof(int), "enumerations of the header are 32-bit");
-    int v;
-    memcpy(&v, &member, sizeof(v));
-    return v;
-}
+#include "log/ErrorReport.h"
+#include "settings/NumberConv.h"
 
 namespace {
 
@@ -25,8 +17,7 @@ bool IsWhiteIsHighGrey(unsigned space) {
 
 } // namespace
 
-int DescribeRasterPage(const cups_page_header2_t *h, int isFirstPage, tagPAGELAYOUT *layout,
-                       char *message, size_t messageSize) {
+int DescribeRasterPage(const cups_page_header2_t *h, int isFirstPage, tagPAGELAYOUT *layout) {
     const unsigned space = (unsigned)RawEnum(h->cupsColorSpace);
     const unsigned order = (unsigned)RawEnum(h->cupsColorOrder);
     uint32_t bytesPerPixel = 0;
@@ -38,19 +29,16 @@ int DescribeRasterPage(const cups_page_header2_t *h, int isFirstPage, tagPAGELAY
         }
     }
     if (bytesPerPixel == 0) {
-        snprintf(message, messageSize,
-                 "\nERROR: Unsupported raster data (%u bits per color, %u bits per pixel, color "
-                 "order %u, color space %u); only 24-bit RGB and 8-bit grey can be printed\n",
-                 h->cupsBitsPerColor, h->cupsBitsPerPixel, order, space);
+        ReportError("Unsupported raster data (%u bits per color, %u bits per pixel, color order "
+                    "%u, color space %u); only 24-bit RGB and 8-bit grey can be printed",
+                    h->cupsBitsPerColor, h->cupsBitsPerPixel, order, space);
         return 0;
     }
     // The records carry resolutions as 16-bit numbers and divide by them.
     if (isFirstPage && (h->HWResolution[0] < 1 || h->HWResolution[0] > 32767 ||
                         h->HWResolution[1] < 1 || h->HWResolution[1] > 32767)) {
-        snprintf(message, messageSize,
-                 "\nERROR: Unsupported raster resolution %ux%u dpi (1 to 32767 dpi can be "
-                 "printed)\n",
-                 h->HWResolution[0], h->HWResolution[1]);
+        ReportError("Unsupported raster resolution %ux%u dpi (1 to 32767 dpi can be printed)",
+                    h->HWResolution[0], h->HWResolution[1]);
         return 0;
     }
     // Widths, heights and sizes are signed 32-bit numbers further on.
@@ -58,15 +46,13 @@ int DescribeRasterPage(const cups_page_header2_t *h, int isFirstPage, tagPAGELAY
     const uint64_t stride = ((bits + 31) >> 5) << 2;
     const uint64_t size = stride * h->cupsHeight;
     if (bits + 31 > INT32_MAX || h->cupsHeight > INT32_MAX || size > INT32_MAX) {
-        snprintf(message, messageSize,
-                 "\nERROR: Raster page of %ux%u pixels is too large to print\n", h->cupsWidth,
-                 h->cupsHeight);
+        ReportError("Raster page of %ux%u pixels is too large to print", h->cupsWidth,
+                    h->cupsHeight);
         return 0;
     }
     if ((uint64_t)h->cupsBytesPerLine != (bits + 7) / 8) {
-        snprintf(message, messageSize,
-                 "\nERROR: Raster line of %u bytes does not hold %u pixels of %u bits\n",
-                 h->cupsBytesPerLine, h->cupsWidth, h->cupsBitsPerPixel);
+        ReportError("Raster line of %u bytes does not hold %u pixels of %u bits",
+                    h->cupsBytesPerLine, h->cupsWidth, h->cupsBitsPerPixel);
         return 0;
     }
     layout->dwWidth = h->cupsWidth;
@@ -124,8 +110,8 @@ void CRowStore::Store(unsigned char *row, const unsigned char *line) const {
     memset(row + used, 255, m_dstRowBytes - used);
 }
 
-void WhiteRows(unsigned char *buffer, const tagPAGELAYOUT &layout, uint32_t firstRow) {
-    for (uint32_t r = firstRow; r < layout.dwHeight; ++r) {
+void WhiteRows(unsigned char *buffer, const tagPAGELAYOUT &layout, uint32_t first, uint32_t end) {
+    for (uint32_t r = first; r < end && r < layout.dwHeight; ++r) {
         memset(buffer + (size_t)r * layout.dwStride, 255, layout.dwRowBytes);
     }
 }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "imaging/DitherTables.h"
+#include "DitherTables.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "log/LogerManager.h"
+#include "LogerManager.h"
 
 #include <cstring>
 

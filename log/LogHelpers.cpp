@@ -1,4 +1,4 @@
-#include "log/LogHelpers.h"
+#include "LogHelpers.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "log/LogerManager.h"
+#include "LogerManager.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #define RVC_LOG_LOGERMANAGER_H
 
 #include "log/ILogManager.h"
-#include "log/LogHelpers.h"
+#include "LogHelpers.h"
 
 #include <atomic>
 #include <list>

@@ -6,29 +6,16 @@
 #include <cstring>
 
 #include "log/ILogManager.h"
-#include "render/RenderMath.h"
+#include "RenderMath.h"
 
 namespace {
-
-// One buffered write per command. A short write counts as nothing written,
-// so callers that stop on 0 stop on a failed stream as well.
-int WriteCommand(const tagOEMCFG *cfg, const char *text) {
-    if (cfg == nullptr) {
-        return 0;
-    }
-    size_t len = strlen(text);
-    if (len == 0) {
-        return 0;
-    }
-    size_t written = fwrite(text, 1, len, stdout);
-    return written == len ? (int)written : 0;
-}
 
 bool WholeMillimetres(int64_t tenths) { return tenths % 10 == 0; }
 
 } // namespace
 
-CTSPLRenderClass::CTSPLRenderClass() : pOemCfg(nullptr), pDevMode(nullptr), pOemPdev(nullptr) {}
+CTSPLRenderClass::CTSPLRenderClass()
+    : pOemCfg(nullptr), pDevMode(nullptr), pOemPdev(nullptr), pOutput(stdout) {}
 
 CTSPLRenderClass::~CTSPLRenderClass() {}
 
@@ -38,12 +25,26 @@ void CTSPLRenderClass::SetDevModePointer(_DEVMODE *dm) { pDevMode = dm; }
 
 void CTSPLRenderClass::SetOemPdevPointer(_OEMPDEV *pdev) { pOemPdev = pdev; }
 
+void CTSPLRenderClass::SetOutputStream(FILE *out) { pOutput = out; }
+
+// A short write counts as nothing written, so callers that stop on 0 stop on
+// a failed stream as well.
+int CTSPLRenderClass::WriteBytes(const void *data, size_t length) {
+    if (pOemCfg == nullptr || length == 0) {
+        return 0;
+    }
+    size_t written = fwrite(data, 1, length, pOutput);
+    return written == length ? (int)written : 0;
+}
+
+int CTSPLRenderClass::WriteCommand(const char *text) { return WriteBytes(text, strlen(text)); }
+
 int CTSPLRenderClass::OutPutCLSCommand() {
     RVC_TRACE("TSPLRenderClass", __LINE__, "Method OutPutCLSCommand in");
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     strcpy(cmd, "CLS\r\n");
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 void CTSPLRenderClass::OutputCRCMD() {
@@ -51,7 +52,7 @@ void CTSPLRenderClass::OutputCRCMD() {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     strcpy(cmd, "\r\n");
-    WriteCommand(pOemCfg, cmd);
+    WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutPutSizeCommand() {
@@ -61,28 +62,22 @@ int CTSPLRenderClass::OutPutSizeCommand() {
     }
     RVC_TRACE("TSPLRenderClass", __LINE__, "dmYResolution  is %d", (int)pDevMode->dmYResolution);
     // A zero resolution gives no size at all; better no SIZE than a guess.
-    if (pDevMode->dmPrintQuality == 0 || pDevMode->dmYResolution == 0) {
+    int32_t width = 0;
+    if (rvc_render::LabelWidthDots(*pOemCfg, *pDevMode, *pOemPdev, &width) == 0) {
         return 0;
     }
-    int32_t cx = pOemPdev->srcGdiInfo.szlPhysSize.cx;
-    int32_t cy = pOemPdev->srcGdiInfo.szlPhysSize.cy;
-    int32_t width;
-    int32_t height;
-    if (rvc_render::IsUpright(pDevMode->dmOrientation, pOemCfg->sRotate90)) {
-        width = rvc_render::Up8(
-            rvc_render::ScaleDots(pOemCfg->sOutputXDPI, cx, pDevMode->dmPrintQuality));
-        height = rvc_render::Low32(
-            (int64_t)rvc_render::ScaleDots(pOemCfg->sOutputYDPI, cy, pDevMode->dmYResolution) + 1);
-    } else {
-        width = rvc_render::Up8(
-            rvc_render::ScaleDots(pOemCfg->sOutputXDPI, cy, pDevMode->dmYResolution));
-        height = rvc_render::Low32(
-            (int64_t)rvc_render::ScaleDots(pOemCfg->sOutputYDPI, cx, pDevMode->dmPrintQuality) + 1);
-    }
+    // The label's length runs along the feed, with one dot to spare.
+    const bool upright = rvc_render::IsUpright(pDevMode->dmOrientation, pOemCfg->sRotate90);
+    const _DEVMODE &dm = *pDevMode;
+    const int32_t length = upright ? pOemPdev->srcGdiInfo.szlPhysSize.cy
+                                   : pOemPdev->srcGdiInfo.szlPhysSize.cx;
+    const int32_t height = Low32(
+        (int64_t)rvc_render::ScaleDots(pOemCfg->sOutputYDPI, length,
+                                       upright ? dm.dmYResolution : dm.dmPrintQuality) +
+        1);
     RVC_TRACE("TSPLRenderClass", __LINE__, "dmPrintQuality  is %d", (int)pDevMode->dmPrintQuality);
 
-    int maxWidth =
-        (int)(pOemCfg->sMaxOutputWidth * 1000.0 * pOemCfg->sOutputXDPI / 25400.0 + 0.5);
+    int maxWidth = rvc_render::MmToDots(pOemCfg->sMaxOutputWidth, pOemCfg->sOutputXDPI);
     // Without a maximum width (0) the label keeps the page's own width.
     if (maxWidth != 0 && (uint32_t)width > (uint32_t)maxWidth) {
         width = (int32_t)(((uint32_t)maxWidth + 7u) & ~7u);
@@ -94,14 +89,14 @@ int CTSPLRenderClass::OutPutSizeCommand() {
     RVC_TRACE("TSPLRenderClass", __LINE__, "OutPutSizeCommand cmd is %s", cmd);
     pOemPdev->nSizeWidth = width;
     pOemPdev->nSizeHeight = height;
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutPutSizeCommand(int width, int height) {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     snprintf(cmd, sizeof(cmd), "SIZE %d dot,%d dot\r\n", width, height);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 namespace {
@@ -129,7 +124,7 @@ int CTSPLRenderClass::OutputGapCmd(short distance, short offset) {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     FormatGap(cmd, sizeof(cmd), distance, offset);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutputBLineCmd(short height, short offset) {
@@ -137,7 +132,7 @@ int CTSPLRenderClass::OutputBLineCmd(short height, short offset) {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     FormatGap(cmd, sizeof(cmd), height, offset);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutputPaperTypeCmd(short method) {
@@ -149,7 +144,7 @@ int CTSPLRenderClass::OutputPaperTypeCmd(short method) {
     } else if (method == 2) {
         strcpy(cmd, "SET RIBBON ON\r\n");
     }
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutputPeelCmd(short on) {
@@ -161,7 +156,7 @@ int CTSPLRenderClass::OutputPeelCmd(short on) {
     } else if (on == 1) {
         strcpy(cmd, "SET PEEL ON\r\n");
     }
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutputTearCmd(short on) {
@@ -173,7 +168,7 @@ int CTSPLRenderClass::OutputTearCmd(short on) {
     } else if (on == 1) {
         strcpy(cmd, "SET TEAR ON\r\n");
     }
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutputCutterCmd(long count) {
@@ -183,9 +178,9 @@ int CTSPLRenderClass::OutputCutterCmd(long count) {
     if (count == 0) {
         strcpy(cmd, "SET CUTTER OFF\r\n");
     } else {
-        snprintf(cmd, sizeof(cmd), "SET CUTTER %d\r\n", (int)rvc_render::Low32(count));
+        snprintf(cmd, sizeof(cmd), "SET CUTTER %d\r\n", (int)Low32(count));
     }
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutputFeedLenCmd(long feed) {
@@ -193,11 +188,11 @@ int CTSPLRenderClass::OutputFeedLenCmd(long feed) {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     if (WholeMillimetres(feed)) {
-        snprintf(cmd, sizeof(cmd), "OFFSET %d mm\r\n", (int)rvc_render::Low32(feed / 10));
+        snprintf(cmd, sizeof(cmd), "OFFSET %d mm\r\n", (int)Low32(feed / 10));
     } else {
         snprintf(cmd, sizeof(cmd), "OFFSET %0.1f mm\r\n", (double)(float)feed / 10.0);
     }
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutPutREFERENCECommand(tagPOINT point) {
@@ -205,7 +200,7 @@ int CTSPLRenderClass::OutPutREFERENCECommand(tagPOINT point) {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     snprintf(cmd, sizeof(cmd), "REFERENCE %d,%d\r\n", (int)point.x, (int)point.y);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutPutDIRECTIONCommand(int a, int b) {
@@ -213,7 +208,7 @@ int CTSPLRenderClass::OutPutDIRECTIONCommand(int a, int b) {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     snprintf(cmd, sizeof(cmd), "DIRECTION %d,%d\r\n", a, b);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutPutDensityCommand(int density) {
@@ -221,7 +216,7 @@ int CTSPLRenderClass::OutPutDensityCommand(int density) {
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     snprintf(cmd, sizeof(cmd), "DENSITY %d\r\n", density);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutPutBITMAPCommand(tagRECT &rect) {
@@ -233,13 +228,13 @@ int CTSPLRenderClass::OutPutBITMAPCommand(tagRECT &rect) {
     int32_t x = rect.left < 1 ? 0 : left8;
     int32_t y = rect.top < 0 ? 0 : rect.top;
     int32_t widthBytes =
-        rvc_render::Low32(rvc_render::Low32((int64_t)rect.right - left8 + 8) / 8);
-    int32_t height = rvc_render::Low32((int64_t)rect.bottom - rect.top + 1);
+        Low32(Low32((int64_t)rect.right - left8 + 8) / 8);
+    int32_t height = Low32((int64_t)rect.bottom - rect.top + 1);
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     snprintf(cmd, sizeof(cmd), "BITMAP %d,%d,%d,%d,%d,", (int)x, (int)y, (int)widthBytes,
              (int)height, 0);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::OutPutCopiesCommand(long copies) {
@@ -247,11 +242,11 @@ int CTSPLRenderClass::OutPutCopiesCommand(long copies) {
     if (pOemCfg == nullptr || pDevMode == nullptr) {
         return 0;
     }
-    int count = pDevMode->dmCollate == 1 ? 1 : (int)rvc_render::Low32(copies);
+    int count = pDevMode->dmCollate == 1 ? 1 : (int)Low32(copies);
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));
     snprintf(cmd, sizeof(cmd), "PRINT %d,%d\r\n", 1, count);
-    return WriteCommand(pOemCfg, cmd);
+    return WriteCommand(cmd);
 }
 
 int CTSPLRenderClass::StartDocCMD() {
@@ -259,32 +254,8 @@ int CTSPLRenderClass::StartDocCMD() {
     if (OutPutCLSCommand() == 0) {
         return 0;
     }
-    if (pOemCfg->sPaperMode != 0) {
-        // Paper saving: every page brings its own SIZE.
-        if (OutputGapCmd(0, 0) == 0) {
-            return 0;
-        }
-    } else {
-        if (OutPutSizeCommand() == 0) {
-            return 0;
-        }
-        int media = 1;
-        switch (pOemCfg->sLabelType) {
-        case 0:
-            break;
-        case 1:
-            media = OutputGapCmd(pOemCfg->GAPHeight, pOemCfg->GAPOffset);
-            break;
-        case 2:
-            media = OutputBLineCmd(pOemCfg->sBLineHeight, pOemCfg->sBLineOffset);
-            break;
-        default:
-            media = OutputGapCmd(0, 0);
-            break;
-        }
-        if (media == 0) {
-            return 0;
-        }
+    if (OutputLabelSetup() == 0) {
+        return 0;
     }
     if (pOemCfg->sPaperType != 0 && OutputPaperTypeCmd(pOemCfg->sPaperType) == 0) {
         return 0;
@@ -296,12 +267,37 @@ int CTSPLRenderClass::StartDocCMD() {
     if (OutPutREFERENCECommand(origin) == 0) {
         return 0;
     }
-    if (OutPutDensityCommand((int)rvc_render::Low32(pOemCfg->sDensity)) == 0) {
+    if (OutPutDensityCommand((int)Low32(pOemCfg->sDensity)) == 0) {
         return 0;
     }
     if (OutputFeedLenCmd(pOemCfg->sFeedLen) == 0) {
         return 0;
     }
+    OutputPostPrintAction();
+    return 1;
+}
+
+int CTSPLRenderClass::OutputLabelSetup() {
+    if (pOemCfg->sPaperMode != 0) {
+        // Paper saving: every page brings its own SIZE.
+        return OutputGapCmd(0, 0);
+    }
+    if (OutPutSizeCommand() == 0) {
+        return 0;
+    }
+    switch (pOemCfg->sLabelType) {
+    case 0:
+        return 1;
+    case 1:
+        return OutputGapCmd(pOemCfg->GAPHeight, pOemCfg->GAPOffset);
+    case 2:
+        return OutputBLineCmd(pOemCfg->sBLineHeight, pOemCfg->sBLineOffset);
+    default:
+        return OutputGapCmd(0, 0);
+    }
+}
+
+void CTSPLRenderClass::OutputPostPrintAction() {
     switch (pOemCfg->dwOperationAfterPrn) {
     case 1:
         OutputTearCmd(0);
@@ -326,5 +322,4 @@ int CTSPLRenderClass::StartDocCMD() {
     default:
         break;
     }
-    return 1;
 }

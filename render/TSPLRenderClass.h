@@ -4,9 +4,19 @@
 #ifndef RVC_RENDER_TSPLRENDERCLASS_H
 #define RVC_RENDER_TSPLRENDERCLASS_H
 
+#include <cstdio>
+
 #include "settings/bitmap_types.h"
 #include "settings/devmode.h"
 #include "settings/oemcfg.h"
+
+// A packed page as the page commands send it: its place on the label (edges
+// inclusive, in dots) and its 1-bit rows.
+struct tagPAGEBITMAP {
+    tagRECT rect;
+    const unsigned char *bitmap;
+    unsigned int dwLength;
+};
 
 class CTSPLRenderClass {
 public:
@@ -16,6 +26,9 @@ public:
     void SetOemCfgPointer(tagOEMCFG *cfg);
     void SetDevModePointer(_DEVMODE *dm);
     void SetOemPdevPointer(_OEMPDEV *pdev);
+    // Where the job data goes; standard output unless the caller says
+    // otherwise.
+    void SetOutputStream(FILE *out);
 
     // Job preamble: 1 when it reached the post-print action, 0 when it
     // stopped early.
@@ -54,6 +67,26 @@ public:
     tagOEMCFG *pOemCfg;
     _DEVMODE *pDevMode;
     _OEMPDEV *pOemPdev;
+    FILE *pOutput;
+
+private:
+    // One buffered write of a command or of bitmap bytes; the bytes written,
+    // 0 when nothing (or not everything) was written.
+    int WriteBytes(const void *data, size_t length);
+    int WriteCommand(const char *text);
+    // Preamble steps: label size and media sensing, then the post-print
+    // action. 0 when a command wrote nothing.
+    int OutputLabelSetup();
+    void OutputPostPrintAction();
+    // Page-command steps: one print block (BITMAP, data, CR LF, PRINT), and
+    // the cutter sequences, which count the job's labels in dwPagePrinted.
+    void OutputPrintBlock(tagPAGEBITMAP &page, int32_t count);
+    void OutputCountedBlock(tagPAGEBITMAP &page, int32_t count);
+    void OutputCutterSequence(tagPAGEBITMAP &page, int isLast);
+    void OutputEveryNthCut(tagPAGEBITMAP &page, int isLast);
 };
+
+// True once a write to the stream has failed: nothing more is sent then.
+inline bool OutputStreamFailed(FILE *out) { return ferror(out) != 0; }
 
 #endif

@@ -1,28 +1,13 @@
 // Device mode and page-device state from the first page header.
 #include "log/ILogManager.h"
 #include "settings/devmode.h"
+#include "settings/NumberConv.h"
 
 #include <cstring>
 
 namespace {
 
 const char *const kTraceFile = "InitalizeOemCfg";
-
-// The header's enumeration members hold whatever the raster stream carried;
-// they are read as the 32-bit numbers they are stored as, since loading an
-// enumeration outside its values is undefined.
-template <typename E> int RawEnum(const E &member)
-{
-    static_assert(sizeof(E) == sizeof(int), "enumerations of the header are 32-bit");
-    int v;
-    memcpy(&v, &member, sizeof(v));
-    return v;
-}
-
-int16_t Low16(uint32_t value)
-{
-    return (int16_t)(uint16_t)value;
-}
 
 } // namespace
 

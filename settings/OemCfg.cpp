@@ -5,22 +5,11 @@
 
 #include "log/ILogManager.h"
 #include "settings/oemcfg.h"
+#include "settings/NumberConv.h"
 
 namespace {
 
 const char *const kTraceFile = "InitalizeOemCfg";
-
-// Narrow members keep the low bits of their value; 32-bit products are
-// formed wider first so that no signed overflow can happen.
-int16_t Low16(int64_t value)
-{
-    return (int16_t)(uint16_t)(uint64_t)value;
-}
-
-int32_t Low32(int64_t value)
-{
-    return (int32_t)(uint32_t)(uint64_t)value;
-}
 
 // "%d" shows the low 32 bits of a 64-bit member.
 int Shown(int64_t value)

@@ -1,4 +1,4 @@
-#include "tools/png_out.h"
+#include "png_out.h"
 
 #include <png.h>
 

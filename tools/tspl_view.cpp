@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/png_out.h"
+#include "png_out.h"
 #include "tools/tspl_job.h"
 
 namespace {

@@ -40,8 +40,7 @@ TEST(PageStore, LayoutOfPrintablePages) {
     for (const Case &c : cases) {
         cups_page_header2_t h = Header(c.width, c.height, c.bits, c.space);
         tagPAGELAYOUT layout;
-        char message[256] = "";
-        ASSERT_EQ(DescribeRasterPage(&h, 1, &layout, message, sizeof(message)), 1) << message;
+        ASSERT_EQ(DescribeRasterPage(&h, 1, &layout), 1);
         EXPECT_EQ(layout.dwBytesPerPixel, c.pixelBytes) << c.width;
         EXPECT_EQ(layout.dwRowBytes, c.width * c.pixelBytes) << c.width;
         EXPECT_EQ(layout.dwStride, c.stride) << c.width;
@@ -88,8 +87,9 @@ TEST(PageStore, RefusedPagesSayWhy) {
     add("height beyond 31 bits", h, 1, "Raster page of");
     for (const Case &c : cases) {
         tagPAGELAYOUT layout;
-        char message[256] = "";
-        int ok = DescribeRasterPage(&c.header, c.firstPage, &layout, message, sizeof(message));
+        testing::internal::CaptureStderr();
+        int ok = DescribeRasterPage(&c.header, c.firstPage, &layout);
+        std::string message = testing::internal::GetCapturedStderr();
         if (c.reason == nullptr) {
             EXPECT_EQ(ok, 1) << c.name << ": " << message;
             continue;
@@ -105,8 +105,7 @@ TEST(PageStore, RefusedPagesSayWhy) {
 tagPAGELAYOUT Layout(unsigned width, unsigned height, unsigned bits) {
     cups_page_header2_t h = Header(width, height, bits, bits == 8 ? CUPS_CSPACE_W : CUPS_CSPACE_RGB);
     tagPAGELAYOUT layout;
-    char message[256];
-    EXPECT_EQ(DescribeRasterPage(&h, 1, &layout, message, sizeof(message)), 1);
+    EXPECT_EQ(DescribeRasterPage(&h, 1, &layout), 1);
     return layout;
 }
 
@@ -151,7 +150,7 @@ TEST(PageStore, RowsTakeTheFirstPagesLayout) {
 TEST(PageStore, UndeliveredRowsAreWhiteWithPaddingKept) {
     tagPAGELAYOUT layout = Layout(5, 3, 24);
     std::vector<unsigned char> buffer(layout.dwSize, 0);
-    WhiteRows(buffer.data(), layout, 1);
+    WhiteRows(buffer.data(), layout, 1, layout.dwHeight);
     for (uint32_t i = 0; i < layout.dwSize; ++i) {
         uint32_t row = i / layout.dwStride, col = i % layout.dwStride;
         unsigned char expected = (row >= 1 && col < 15) ? 255 : 0;
