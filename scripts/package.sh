@@ -290,8 +290,10 @@ spooler_checks() {  # dir host
   grep '^lsb/usr/rastertovorcp/' <<<"$models" | sed 's/^/  /'
 
   model=lsb/usr/rastertovorcp/rastertovorcp-203.ppd
-  lpadmin -h "$host" -p label -E -v "file://$dir/label.tspl" -m "$model" ||
-    { echo "amd64: lpadmin failed"; return 1; }
+  # (lpadmin warns that PPD drivers are deprecated: said once, not repeated.)
+  local said
+  said="$(lpadmin -h "$host" -p label -E -v "file://$dir/label.tspl" -m "$model" 2>&1)" ||
+    { echo "$said"; echo "amd64: lpadmin failed"; return 1; }
   local req id
   req="$(lp -h "$host" -d label -o Density=12 "$work/sample/label.pdf")" ||
     { echo "amd64: lp failed"; return 1; }
