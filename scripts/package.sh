@@ -290,7 +290,7 @@ spooler_checks() {  # dir host
   grep '^lsb/usr/rastertovorcp/' <<<"$models" | sed 's/^/  /'
 
   model=lsb/usr/rastertovorcp/rastertovorcp-203.ppd
-  # (lpadmin warns that PPD drivers are deprecated: said once, not repeated.)
+  # lpadmin's notice that PPD drivers are deprecated shows only on failure.
   local said
   said="$(lpadmin -h "$host" -p label -E -v "file://$dir/label.tspl" -m "$model" 2>&1)" ||
     { echo "$said"; echo "amd64: lpadmin failed"; return 1; }
