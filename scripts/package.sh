@@ -171,6 +171,20 @@ compare_arm64() {
   local bytes
   bytes=$(cat "$cmp_dir"/*.amd64.tspl | wc -c)
   echo "arm64: $same of $n jobs byte-identical to amd64 ($bytes bytes of job data)"
+  if ((have_app)); then
+    # The cross-built application starts under emulation.
+    local drivers home
+    dpkg-deb -x "$out/${app}_${version}_arm64.deb" "$work/root-arm64"
+    home="$(mktemp -d /tmp/vorcp-home.XXXXXX)"
+    chown nobody "$home"
+    drivers="$(cd / && runuser -u nobody -- env HOME="$home" \
+                 "${arm64_run[@]}" "$work/root-arm64/usr/bin/vorcp-printer-app" drivers 2>&1)" ||
+      { echo "$drivers"; echo "arm64: vorcp-printer-app drivers failed"; return 1; }
+    if ! grep -q 203 <<<"$drivers" || ! grep -q 300 <<<"$drivers"; then
+      echo "$drivers"; echo "arm64: vorcp-printer-app lacks the 203 or 300 dpi driver"; return 1
+    fi
+    echo "arm64: vorcp-printer-app drivers under qemu lists both drivers"
+  fi
   # A comparison of empty outputs proves nothing: the sample must print.
   [ -s "$cmp_dir/sample-0.amd64.tspl" ] || { echo "arm64: the sample job gave no data"; return 1; }
   ((differ == 0))
