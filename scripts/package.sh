@@ -3,13 +3,17 @@
 # build/packages/ and checks them (fresh Debian machine, as root: installs
 # what is missing first):
 #  - lintian reports no errors;
-#  - amd64: the packages install, a private cupsd on a free loopback port
-#    lists both models, a queue made from an installed model prints the
-#    sample label through lp to a file, the job passes tspl-view --check,
-#    and the packages remove cleanly;
+#  - amd64: the packages install, the printer application lists its two
+#    drivers, a private cupsd on a free loopback port lists both models, a
+#    queue made from an installed model prints the sample label through lp
+#    to a file, the job passes tspl-view --check, and the packages remove
+#    cleanly;
 #  - arm64: the packaged filter, run under qemu user emulation, gives the
 #    same job data to the byte as the amd64 one for every raster stream of
-#    the fuzz corpus and for the sample job under several option sets.
+#    the fuzz corpus and for the sample job under several option sets; the
+#    printer application starts under qemu.
+# The printer application's package is built and checked when the tree has
+# printer-app/.
 #
 #   bash scripts/package.sh            build and check
 #   bash scripts/package.sh --build    build only
@@ -20,7 +24,7 @@ check=1
 case "${1:-}" in
   --build) check=0 ;;
   "") ;;
-  *) sed -n '2,15p' "$0"; exit 2 ;;
+  *) sed -n '2,19p' "$0"; exit 2 ;;
 esac
 
 # The filter traces to a fixed path in /tmp: the runs here get a /tmp of
@@ -45,14 +49,16 @@ have_app=0
 
 # Each architecture builds in a copy of the tree: dpkg-buildpackage writes
 # its results next to the source folder and its build folder inside it, and
-# the two builds run at the same time.
+# the two builds run at the same time, sharing the cores.
+per_build=$(($(nproc) / 2))
+((per_build > 0)) || per_build=1
 build_arch() {
   local arch="$1" src="$work/$1/rastertovorcp-$version"
   mkdir -p "$src"
   tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$src"
   local args=(-us -uc -b)
   [ "$arch" = "$(dpkg --print-architecture)" ] || args+=(-a "$arch" -Pcross,nocheck)
-  if ! (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=2" dpkg-buildpackage "${args[@]}") \
+  if ! (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$per_build" dpkg-buildpackage "${args[@]}") \
        >"$work/build-$arch.log" 2>&1; then
     tail -n 30 "$work/build-$arch.log" >&2
     echo "package: the $arch build failed (log: $work/build-$arch.log)" >&2
