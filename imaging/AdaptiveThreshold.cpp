@@ -17,15 +17,10 @@ struct tagCHOICES {
     int moment;
 };
 
-// Scores follow their definitions term by term. Two savings change no
-// result: empty counters add nothing to any sum and are skipped, and a
-// candidate k whose own counter is empty splits the values exactly like
-// k - 1, so the three split-only criteria (all but the moment balance)
-// score it identically and it can never replace the earlier one.
-tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
+// The non-empty counters of hist[lo..hi]: their levels and counts, in
+// order; returns how many.
+int NonEmptyLevels(const uint64_t *hist, int lo, int hi, int *levels, double *counts)
 {
-    int levels[256];
-    double counts[256];
     int nz = 0;
     for (int i = lo; i <= hi; ++i)
         if (hist[i] != 0) {
@@ -33,6 +28,14 @@ tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
             counts[nz] = (double)hist[i];
             ++nz;
         }
+    return nz;
+}
+
+// The three criteria that score a split of the non-empty levels into the
+// first a + 1 and the rest: least within-class variance (otsu), minimum
+// error and maximum entropy.
+void ChooseBySplit(const int *levels, const double *counts, int nz, tagCHOICES &c)
+{
     double n = 0.0, s1 = 0.0, s2 = 0.0;
     for (int a = 0; a < nz; ++a) {
         const double i = levels[a];
@@ -40,7 +43,6 @@ tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
         s1 += i * counts[a];
         s2 += i * i * counts[a];
     }
-    tagCHOICES c = {-1, -1, -1, -1};
     double bestA = 0, bestB = 0, bestE = 0;
     double w0 = 0.0, m0 = 0.0, q0 = 0.0;
     // The last non-empty level is hi itself, never a candidate.
@@ -83,9 +85,13 @@ tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
             c.entropy = k;
         }
     }
-    // Moment balance: every candidate. Its sums are sums of integers far
-    // below 2^53, exact in any order, so they are formed from integer
-    // running totals: below(k) = k^2 W0 - 2k M0 + Q0 over class 0.
+}
+
+// Moment balance: every candidate k in [lo, hi). Its sums are sums of
+// integers far below 2^53, exact in any order, so they are formed from
+// integer running totals: below(k) = k^2 W0 - 2k M0 + Q0 over class 0.
+int ChooseByMoment(const uint64_t *hist, const int *levels, int nz, int lo, int hi)
+{
     int64_t nI = 0, m1I = 0, q1I = 0;
     for (int a = 0; a < nz; ++a) {
         const int64_t i = levels[a];
@@ -96,6 +102,7 @@ tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
     }
     int64_t w0I = 0, m0I = 0, q0I = 0;
     double bestD = 0;
+    int chosen = -1;
     int a = 0;
     for (int k = lo; k < hi; ++k) {
         while (a < nz && levels[a] <= k) {
@@ -113,11 +120,27 @@ tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
         double scoreD = 0.0;
         if ((double)below + (double)above > 0)
             scoreD = -std::fabs(((double)below - (double)above) / ((double)below + (double)above));
-        if (c.moment < 0 || scoreD > bestD) {
+        if (chosen < 0 || scoreD > bestD) {
             bestD = scoreD;
-            c.moment = k;
+            chosen = k;
         }
     }
+    return chosen;
+}
+
+// Scores follow their definitions term by term. Two savings change no
+// result: empty counters add nothing to any sum and are skipped, and a
+// candidate k whose own counter is empty splits the values exactly like
+// k - 1, so the three split-only criteria (all but the moment balance)
+// score it identically and it can never replace the earlier one.
+tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
+{
+    int levels[256];
+    double counts[256];
+    const int nz = NonEmptyLevels(hist, lo, hi, levels, counts);
+    tagCHOICES c = {-1, -1, -1, -1};
+    ChooseBySplit(levels, counts, nz, c);
+    c.moment = ChooseByMoment(hist, levels, nz, lo, hi);
     return c;
 }
 
@@ -188,6 +211,77 @@ void ResamplerRow(tagRESAMPLER &r, int64_t y, unsigned char *out)
         const float b = r.rowTerm[r.x1[x]];
         out[x] = (unsigned char)(int)(a + (b - a) * r.wx[x]);
     }
+}
+
+// One threshold per block of block x block pixels, cols x rows of them.
+struct tagBLOCKGRID {
+    int64_t block, cols, rows, stride;
+    unsigned char *cells;
+};
+
+// A block's threshold mixed with the whole image's by weight, shifted by
+// offset, clamped to a byte.
+unsigned char BlockCell(int t, int global, float weight, int offset)
+{
+    const float value = (float)t * (1.0f - weight) + (float)global * weight + (float)offset;
+    if (value > 255.0f)
+        return 255;
+    if (value < 0.0f)
+        return 0;
+    return (unsigned char)(int)value;
+}
+
+bool FillBlockGrid(tagBLOCKGRID &g, const unsigned char *src, int width, int height, int stride,
+                   int method, int offset, float weight)
+{
+    const int global = OptimalThreshold(method, src, width, height, stride, nullptr);
+    if (global < 0)
+        return false;
+    const int64_t b = g.block;
+    auto edge = [](int64_t v) { return (int32_t)(v > INT_MAX ? INT_MAX : v); };
+    for (int64_t by = 0; by < g.rows; ++by) {
+        for (int64_t bx = 0; bx < g.cols; ++bx) {
+            tagRECT region = {edge(bx * b), edge((by + 1) * b), edge((bx + 1) * b),
+                              edge(by * b)};
+            const int t = OptimalThreshold(method, src, width, height, stride, &region);
+            if (t < 0)
+                return false;
+            g.cells[by * g.stride + bx] = BlockCell(t, global, weight, offset);
+        }
+    }
+    return true;
+}
+
+// The two-level image, rows outStride bytes apart, calloc'ed into *out: a
+// pixel at or above its threshold is white (black when negative).
+bool ThresholdRows(const tagBLOCKGRID &g, const unsigned char *src, int width, int height,
+                   int stride, int64_t outStride, int negative, unsigned char **out)
+{
+    // The threshold map is made a row at a time and only over the image: the
+    // whole map of cols*block x rows*block can be far larger than the image.
+    unsigned char *dst = (unsigned char *)std::calloc((size_t)(height * outStride), 1);
+    unsigned char *thr = (unsigned char *)std::malloc((size_t)width);
+    tagRESAMPLER r;
+    const bool ready = ResamplerInit(r, g.cells, g.cols, g.rows, g.stride, g.cols * g.block,
+                                     g.rows * g.block, width);
+    if (dst == nullptr || thr == nullptr || !ready) {
+        ResamplerFree(r);
+        std::free(dst);
+        std::free(thr);
+        return false;
+    }
+    const unsigned char flip = negative ? 255 : 0;
+    for (int64_t y = 0; y < height; ++y) {
+        ResamplerRow(r, y, thr);
+        const unsigned char *in = src + y * (int64_t)stride;
+        unsigned char *o = dst + y * outStride;
+        for (int64_t x = 0; x < width; ++x)
+            o[x] = (unsigned char)((in[x] >= thr[x] ? 255 : 0) ^ flip);
+    }
+    ResamplerFree(r);
+    std::free(thr);
+    *out = dst;
+    return true;
 }
 
 }  // namespace
@@ -289,67 +383,21 @@ bool AdaptiveThreshold(const unsigned char *src, int width, int height, int stri
         weight = 1.0f;
     if (width <= 0 || height <= 0)
         return false;
-    const int64_t gw = (width + b - 1) / b;
-    const int64_t gh = (height + b - 1) / b;
-    const int64_t gs = (gw + 3) / 4 * 4;
-    const int64_t os = (((int64_t)width * 8 + 31) / 32) * 4;
-    if ((int64_t)height * os > INT_MAX)
+    tagBLOCKGRID g;
+    g.block = b;
+    g.cols = (width + b - 1) / b;
+    g.rows = (height + b - 1) / b;
+    g.stride = (g.cols + 3) / 4 * 4;
+    const int64_t outStride = (((int64_t)width * 8 + 31) / 32) * 4;
+    if ((int64_t)height * outStride > INT_MAX)
         return false;
-    unsigned char *grid = (unsigned char *)std::calloc((size_t)(gh * gs), 1);
-    if (grid == nullptr)
+    g.cells = (unsigned char *)std::calloc((size_t)(g.rows * g.stride), 1);
+    if (g.cells == nullptr)
         return false;
-    const int global = OptimalThreshold(method, src, width, height, stride, nullptr);
-    if (global < 0) {
-        std::free(grid);
-        return false;
-    }
-    auto edge = [](int64_t v) { return (int32_t)(v > INT_MAX ? INT_MAX : v); };
-    for (int64_t by = 0; by < gh; ++by) {
-        for (int64_t bx = 0; bx < gw; ++bx) {
-            tagRECT region = {edge(bx * b), edge((by + 1) * b), edge((bx + 1) * b),
-                              edge(by * b)};
-            const int t = OptimalThreshold(method, src, width, height, stride, &region);
-            if (t < 0) {
-                std::free(grid);
-                return false;
-            }
-            const float value =
-                (float)t * (1.0f - weight) + (float)global * weight + (float)offset;
-            unsigned char cell;
-            if (value > 255.0f)
-                cell = 255;
-            else if (value < 0.0f)
-                cell = 0;
-            else
-                cell = (unsigned char)(int)value;
-            grid[by * gs + bx] = cell;
-        }
-    }
-    // The threshold map is made a row at a time and only over the image: the
-    // whole map of gw*B x gh*B can be far larger than the image.
-    unsigned char *dst = (unsigned char *)std::calloc((size_t)(height * os), 1);
-    unsigned char *thr = (unsigned char *)std::malloc((size_t)width);
-    tagRESAMPLER r;
-    const bool ready = ResamplerInit(r, grid, gw, gh, gs, gw * b, gh * b, width);
-    if (dst == nullptr || thr == nullptr || !ready) {
-        ResamplerFree(r);
-        std::free(grid);
-        std::free(dst);
-        std::free(thr);
-        return false;
-    }
-    const unsigned char flip = negative ? 255 : 0;
-    for (int64_t y = 0; y < height; ++y) {
-        ResamplerRow(r, y, thr);
-        const unsigned char *in = src + y * (int64_t)stride;
-        unsigned char *o = dst + y * os;
-        for (int64_t x = 0; x < width; ++x)
-            o[x] = (unsigned char)((in[x] >= thr[x] ? 255 : 0) ^ flip);
-    }
-    ResamplerFree(r);
-    std::free(grid);
-    std::free(thr);
-    *out = dst;
-    *outLength = (int)(height * os);
-    return true;
+    const bool done = FillBlockGrid(g, src, width, height, stride, method, offset, weight) &&
+                      ThresholdRows(g, src, width, height, stride, outStride, negative, out);
+    std::free(g.cells);
+    if (done)
+        *outLength = (int)(height * outStride);
+    return done;
 }

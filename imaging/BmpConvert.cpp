@@ -89,9 +89,9 @@ struct tagSCAN {
     int64_t width;    // source pixels per row
     int64_t pageW;    // columns that count for the rectangle: [0, pageW)
     int64_t pageH;    // rows that count for the rectangle: [0, pageH)
-    int64_t workL;    // work row length
-    int64_t workR;    // work rows
-    int64_t workT;    // work row stride
+    int64_t workWidth;   // pixels per work row
+    int64_t workHeight;  // work rows
+    int64_t workStride;  // bytes from one work row to the next
     unsigned char *work;
     int code;
     int64_t dx;
@@ -113,11 +113,69 @@ inline bool AllNearWhite(uint64_t x)
     return ((y | ((y | hi) - six)) & hi) == 0;
 }
 
+// The eight pixels from p on are all paper white.
+template <int Depth>
+inline bool EightNearWhite(const unsigned char *p)
+{
+    uint64_t w0;
+    std::memcpy(&w0, p, 8);
+    if (!AllNearWhite(w0))
+        return false;
+    if (Depth != 24)
+        return true;
+    uint64_t w1, w2;
+    std::memcpy(&w1, p + 8, 8);
+    std::memcpy(&w2, p + 16, 8);
+    return AllNearWhite(w1) && AllNearWhite(w2);
+}
+
+// The inked extent found so far, in page coordinates; -1 maxima for none.
+struct tagBOUNDS {
+    int64_t minX, maxX, minY, maxY;
+};
+
+// Source pixel j of a row at p: unless it is paper white, its grey (curves,
+// then levels) goes to its place in the work image and the pixel widens the
+// inked extent.
+template <int Depth, bool Curve>
+inline void ScanPixel(const tagSCAN &s, const tagROWMAP &m, const unsigned char *p, int64_t j,
+                      tagBOUNDS &b)
+{
+    int blue, green, red;
+    if (Depth == 24) {
+        blue = p[0];
+        green = p[1];
+        red = p[2];
+    } else {
+        blue = green = red = p[0];
+    }
+    if (blue >= 250 && green >= 250 && red >= 250)
+        return;
+    int g;
+    if (Curve)
+        g = (blue | green | red) == 0 ? 0 : (s.k11[red] + s.k16[green] + s.k5[blue]) >> 5;
+    else
+        g = (11 * red + 16 * green + 5 * blue) >> 5;
+    const unsigned char v = s.levels[g];
+    const int64_t x = m.ax + m.sx * j;
+    const int64_t y = m.ay + m.sy * j;
+    if (x >= 0 && x < s.pageW) {
+        b.minX = x < b.minX ? x : b.minX;
+        b.maxX = x > b.maxX ? x : b.maxX;
+    }
+    if (y >= 0 && y < s.pageH) {
+        b.minY = y < b.minY ? y : b.minY;
+        b.maxY = y > b.maxY ? y : b.maxY;
+    }
+    if (x >= 0 && x < s.workWidth && y >= 0 && y < s.workHeight)
+        s.work[y * s.workStride + x] = v;
+}
+
 template <int Depth, bool Curve>
 void ScanPage(tagSCAN &s)
 {
     constexpr int64_t kBpp = Depth / 8;
-    int64_t minX = INT64_MAX, maxX = -1, minY = INT64_MAX, maxY = -1;
+    tagBOUNDS b = {INT64_MAX, -1, INT64_MAX, -1};
     for (int64_t i = 0; i < s.rows; ++i) {
         const unsigned char *row = s.src + i * s.srcStride;
         const tagROWMAP m = MapRow(s.code, i, s.width, s.pageH, s.dx, s.dy);
@@ -125,61 +183,19 @@ void ScanPage(tagSCAN &s)
         int64_t j = 0;
         while (j < width) {
             // Paper white is most of a label: skip it eight pixels at a time.
-            if (j + 8 <= width) {
-                const unsigned char *p = row + j * kBpp;
-                uint64_t w0;
-                std::memcpy(&w0, p, 8);
-                bool white = AllNearWhite(w0);
-                if (Depth == 24 && white) {
-                    uint64_t w1, w2;
-                    std::memcpy(&w1, p + 8, 8);
-                    std::memcpy(&w2, p + 16, 8);
-                    white = AllNearWhite(w1) && AllNearWhite(w2);
-                }
-                if (white) {
-                    j += 8;
-                    continue;
-                }
+            if (j + 8 <= width && EightNearWhite<Depth>(row + j * kBpp)) {
+                j += 8;
+                continue;
             }
             const int64_t end = j + 8 < width ? j + 8 : width;
-            for (; j < end; ++j) {
-                const unsigned char *p = row + j * kBpp;
-                int blue, green, red;
-                if (Depth == 24) {
-                    blue = p[0];
-                    green = p[1];
-                    red = p[2];
-                } else {
-                    blue = green = red = p[0];
-                }
-                if (blue >= 250 && green >= 250 && red >= 250)
-                    continue;
-                int g;
-                if (Curve)
-                    g = (blue | green | red) == 0 ? 0
-                                                  : (s.k11[red] + s.k16[green] + s.k5[blue]) >> 5;
-                else
-                    g = (11 * red + 16 * green + 5 * blue) >> 5;
-                const unsigned char v = s.levels[g];
-                const int64_t x = m.ax + m.sx * j;
-                const int64_t y = m.ay + m.sy * j;
-                if (x >= 0 && x < s.pageW) {
-                    minX = x < minX ? x : minX;
-                    maxX = x > maxX ? x : maxX;
-                }
-                if (y >= 0 && y < s.pageH) {
-                    minY = y < minY ? y : minY;
-                    maxY = y > maxY ? y : maxY;
-                }
-                if (x >= 0 && x < s.workL && y >= 0 && y < s.workR)
-                    s.work[y * s.workT + x] = v;
-            }
+            for (; j < end; ++j)
+                ScanPixel<Depth, Curve>(s, m, row + j * kBpp, j, b);
         }
     }
-    s.minX = minX;
-    s.maxX = maxX;
-    s.minY = minY;
-    s.maxY = maxY;
+    s.minX = b.minX;
+    s.maxX = b.maxX;
+    s.minY = b.minY;
+    s.maxY = b.maxY;
 }
 
 void EmptyResult(unsigned int *outLength, tagBITMAPINFOHEADER *header, tagRECT *rect)
@@ -190,6 +206,164 @@ void EmptyResult(unsigned int *outLength, tagBITMAPINFOHEADER *header, tagRECT *
     header->biWidth = 1;
     header->biHeight = 1;
     header->biSizeImage = 0;
+}
+
+// The source as far as it can be read. A buffer shorter than the header
+// promises (a later page smaller than the first) is read only as far as it
+// goes; a length of 0 gives no bound.
+void SetSource(tagSCAN &s, const unsigned char *src, unsigned int srcLength, int64_t w,
+               int64_t h, int depth)
+{
+    const int64_t srcStride = ((depth * w + 31) / 32) * 4;
+    int64_t rows = h, lastRow = w;
+    if (srcLength != 0 && (int64_t)srcLength < h * srcStride) {
+        rows = (int64_t)srcLength / srcStride;
+        lastRow = ((int64_t)srcLength % srcStride) / (depth / 8);
+        if (lastRow > w)
+            lastRow = w;
+        if (lastRow > 0)
+            ++rows;
+        else
+            lastRow = w;
+    }
+    s.src = src;
+    s.srcStride = srcStride;
+    s.rows = rows;
+    s.lastRow = lastRow;
+    s.width = w;
+    s.pageW = w;
+    s.pageH = h;
+}
+
+// The white work image the page is turned into: a quarter turn swaps its
+// sides. False when it cannot be allocated.
+bool MakeWorkImage(tagSCAN &s, int orientation, int maxWidth)
+{
+    const bool quarter = orientation == 0 || orientation == 2;
+    int64_t workWidth = quarter ? s.pageH : s.width;
+    const int64_t workHeight = quarter ? s.width : s.pageH;
+    if (maxWidth != 0 && (uint64_t)workWidth > (uint64_t)(unsigned int)maxWidth) {
+        // Too wide for the label: keep the centre, losing half the excess on
+        // each side, and never let the rectangle pass the shortened rows.
+        const int64_t limit = (unsigned int)maxWidth;
+        s.dx -= (workWidth - limit) >> 1;
+        workWidth = limit;
+        if (s.pageW > limit)
+            s.pageW = limit;
+    }
+    const int64_t workStride = ((workWidth * 8 + 31) >> 5) << 2;
+    const size_t workSize = (size_t)workHeight * (size_t)workStride;
+    s.work = (unsigned char *)std::malloc(workSize ? workSize : 1);
+    if (s.work == nullptr)
+        return false;
+    std::memset(s.work, 255, workSize);
+    s.workWidth = workWidth;
+    s.workHeight = workHeight;
+    s.workStride = workStride;
+    return true;
+}
+
+void BuildBrightContrast(int16_t *table, int brightness, int contrast)
+{
+    const float s = (float)((int64_t)contrast + 100) / 100.0f;
+    const float o = (float)((int64_t)brightness + 128);
+    for (int k = -128; k < 128; ++k) {
+        const float e = (float)k * s + o + 0.5f;
+        int t;
+        if (!(e >= 0.0f))
+            t = 0;
+        else if (e >= 256.0f)
+            t = 255;
+        else
+            t = (int)e;
+        if (t > 255)
+            t = 255;
+        table[k + 128] = (int16_t)t;
+    }
+}
+
+// The per-pixel lookups of the scan: the levels of a grey, and the weighted
+// brightness/contrast curve of each colour component.
+struct tagGREYTABLES {
+    unsigned char levels[256];
+    int k11[256];
+    int k16[256];
+    int k5[256];
+};
+
+void BuildGreyTables(const unsigned char (*levelsTable)[256], const int16_t *curve,
+                     tagGREYTABLES &t)
+{
+    // The three channel tables are equal here, yet the weighted mix is kept
+    // so that any channel table gives its share.
+    for (int g = 0; g < 256; ++g)
+        t.levels[g] = (unsigned char)((11 * levelsTable[0][g] + 16 * levelsTable[1][g] +
+                                       5 * levelsTable[2][g]) >> 5);
+    for (int c = 0; c < 256; ++c) {
+        t.k11[c] = 11 * curve[c];
+        t.k16[c] = 16 * curve[c];
+        t.k5[c] = 5 * curve[c];
+    }
+}
+
+void Scan(tagSCAN &s, int depth, bool curve)
+{
+    if (depth == 24)
+        curve ? ScanPage<24, true>(s) : ScanPage<24, false>(s);
+    else
+        curve ? ScanPage<8, true>(s) : ScanPage<8, false>(s);
+}
+
+// The output's rectangle: the inked extent, its left edge and its width on
+// whole bytes of eight pixels.
+struct tagCROP {
+    int64_t left;
+    int64_t rowBytes;
+    int64_t rows;
+};
+
+tagCROP CropToInk(const tagSCAN &s, tagRECT *rect)
+{
+    const int64_t left = s.minX - s.minX % 8;
+    int64_t ow = s.maxX - left + 1;
+    ow = (ow + 7) / 8 * 8;
+    rect->left = (int32_t)left;
+    rect->top = (int32_t)s.minY;
+    rect->bottom = (int32_t)s.maxY;
+    rect->right = (int32_t)(left + ow - 1);
+    return {left, ((ow * 8 + 31) / 32) * 4, s.maxY - s.minY + 1};
+}
+
+// The caller's buffer when it has one (0 if too small), else a white one
+// malloc'ed for it (0 if that fails).
+unsigned char *OutputBuffer(unsigned char **out, unsigned int *outLength, uint64_t outSize)
+{
+    unsigned char *dst = *out;
+    if (dst != nullptr)
+        return outSize > *outLength ? nullptr : dst;
+    if (outSize > UINT_MAX || (dst = (unsigned char *)std::malloc(outSize)) == nullptr)
+        return nullptr;
+    std::memset(dst, 255, outSize);
+    *out = dst;
+    *outLength = (unsigned int)outSize;
+    return dst;
+}
+
+void CopyCrop(const tagSCAN &s, const tagCROP &c, unsigned char *dst)
+{
+    // Rows of the rectangle beyond the work image (a quarter turn of a page
+    // taller than wide, shifted down) have nothing to copy: they stay white.
+    int64_t n = s.workStride < c.rowBytes ? s.workStride : c.rowBytes;
+    if (n > s.workStride - c.left)
+        n = s.workStride - c.left;
+    if (n <= 0)
+        return;
+    for (int64_t k = 0; k < c.rows; ++k) {
+        const int64_t y = s.minY + k;
+        if (y >= s.workHeight)
+            break;
+        std::memcpy(dst + k * c.rowBytes, s.work + y * s.workStride + c.left, (size_t)n);
+    }
 }
 
 }  // namespace
@@ -258,143 +432,39 @@ int CBmpProcessing::CoverBMP2OutputFormat(unsigned char *src, unsigned int srcLe
         EmptyResult(outLength, header, rect);
         return 1;
     }
-    const int64_t srcStride = ((depth * w + 31) / 32) * 4;
-    // A buffer shorter than the header promises (a later page smaller than
-    // the first) is read only as far as it goes; a length of 0 gives no
-    // bound.
-    int64_t rows = h, lastRow = w;
-    if (srcLength != 0 && (int64_t)srcLength < h * srcStride) {
-        rows = (int64_t)srcLength / srcStride;
-        lastRow = ((int64_t)srcLength % srcStride) / (depth / 8);
-        if (lastRow > w)
-            lastRow = w;
-        if (lastRow > 0)
-            ++rows;
-        else
-            lastRow = w;
-    }
-
-    const bool quarter = orientation == 0 || orientation == 2;
-    int64_t workL = quarter ? h : w;
-    const int64_t workR = quarter ? w : h;
-    int64_t pageW = w;
-    int64_t shift = 0;
-    if (maxWidth != 0 && (uint64_t)workL > (uint64_t)(unsigned int)maxWidth) {
-        // Too wide for the label: keep the centre, losing half the excess on
-        // each side, and never let the rectangle pass the shortened rows.
-        const int64_t limit = (unsigned int)maxWidth;
-        shift = (workL - limit) >> 1;
-        workL = limit;
-        if (pageW > limit)
-            pageW = limit;
-    }
-    const int64_t workT = ((workL * 8 + 31) >> 5) << 2;
-    const size_t workSize = (size_t)workR * (size_t)workT;
-    unsigned char *work = (unsigned char *)std::malloc(workSize ? workSize : 1);
-    if (work == nullptr) {
+    tagSCAN s;
+    SetSource(s, src, srcLength, w, h, depth);
+    s.code = orientation >= 0 && orientation <= 2 ? orientation : 3;
+    s.dx = dx;
+    s.dy = dy;
+    if (!MakeWorkImage(s, orientation, maxWidth)) {
         EmptyResult(outLength, header, rect);
         return 0;
     }
-    std::memset(work, 255, workSize);
 
     SetColorLevelsData(&levels, 3);
     const bool curve = brightness != 0 || contrast != 0;
-    if (curve) {
-        const float s = (float)((int64_t)contrast + 100) / 100.0f;
-        const float o = (float)((int64_t)brightness + 128);
-        for (int k = -128; k < 128; ++k) {
-            const float e = (float)k * s + o + 0.5f;
-            int t;
-            if (!(e >= 0.0f))
-                t = 0;
-            else if (e >= 256.0f)
-                t = 255;
-            else
-                t = (int)e;
-            if (t > 255)
-                t = 255;
-            m_BrightContrastTable[k + 128] = (int16_t)t;
-        }
-    }
-    // The three channel tables are equal here, yet the weighted mix is kept
-    // so that any channel table gives its share.
-    unsigned char levelsOf[256];
-    for (int g = 0; g < 256; ++g)
-        levelsOf[g] = (unsigned char)((11 * m_LevelsTable[0][g] + 16 * m_LevelsTable[1][g] +
-                                       5 * m_LevelsTable[2][g]) >> 5);
-    int k11[256], k16[256], k5[256];
-    for (int c = 0; c < 256; ++c) {
-        k11[c] = 11 * m_BrightContrastTable[c];
-        k16[c] = 16 * m_BrightContrastTable[c];
-        k5[c] = 5 * m_BrightContrastTable[c];
-    }
+    if (curve)
+        BuildBrightContrast(m_BrightContrastTable, brightness, contrast);
+    tagGREYTABLES grey;
+    BuildGreyTables(m_LevelsTable, m_BrightContrastTable, grey);
+    s.k11 = grey.k11;
+    s.k16 = grey.k16;
+    s.k5 = grey.k5;
+    s.levels = grey.levels;
+    Scan(s, depth, curve);
 
-    tagSCAN s;
-    s.src = src;
-    s.srcStride = srcStride;
-    s.rows = rows;
-    s.lastRow = lastRow;
-    s.width = w;
-    s.pageW = pageW;
-    s.pageH = h;
-    s.workL = workL;
-    s.workR = workR;
-    s.workT = workT;
-    s.work = work;
-    s.code = orientation >= 0 && orientation <= 2 ? orientation : 3;
-    s.dx = (int64_t)dx - shift;
-    s.dy = dy;
-    s.k11 = k11;
-    s.k16 = k16;
-    s.k5 = k5;
-    s.levels = levelsOf;
-    if (depth == 24)
-        curve ? ScanPage<24, true>(s) : ScanPage<24, false>(s);
-    else
-        curve ? ScanPage<8, true>(s) : ScanPage<8, false>(s);
-
+    int result = 1;
     if (s.maxX < 0 || s.maxY < 0) {
-        std::free(work);
         EmptyResult(outLength, header, rect);
-        return 1;
+    } else {
+        const tagCROP c = CropToInk(s, rect);
+        unsigned char *dst = OutputBuffer(out, outLength, (uint64_t)c.rows * (uint64_t)c.rowBytes);
+        if (dst != nullptr)
+            CopyCrop(s, c, dst);
+        else
+            result = 0;
     }
-    const int64_t left = s.minX - s.minX % 8;
-    int64_t ow = s.maxX - left + 1;
-    ow = (ow + 7) / 8 * 8;
-    rect->left = (int32_t)left;
-    rect->top = (int32_t)s.minY;
-    rect->bottom = (int32_t)s.maxY;
-    rect->right = (int32_t)(left + ow - 1);
-
-    const int64_t rowBytes = ((ow * 8 + 31) / 32) * 4;
-    const int64_t outRows = s.maxY - s.minY + 1;
-    const uint64_t outSize = (uint64_t)outRows * (uint64_t)rowBytes;
-    unsigned char *dst = *out;
-    if (dst == nullptr) {
-        if (outSize > UINT_MAX || (dst = (unsigned char *)std::malloc(outSize)) == nullptr) {
-            std::free(work);
-            return 0;
-        }
-        std::memset(dst, 255, outSize);
-        *out = dst;
-        *outLength = (unsigned int)outSize;
-    } else if (outSize > *outLength) {
-        std::free(work);
-        return 0;
-    }
-    // Rows of the rectangle beyond the work image (a quarter turn of a page
-    // taller than wide, shifted down) have nothing to copy: they stay white.
-    int64_t n = workT < rowBytes ? workT : rowBytes;
-    if (n > workT - left)
-        n = workT - left;
-    if (n > 0) {
-        for (int64_t k = 0; k < outRows; ++k) {
-            const int64_t y = s.minY + k;
-            if (y >= workR)
-                break;
-            std::memcpy(dst + k * rowBytes, work + y * workT + left, (size_t)n);
-        }
-    }
-    std::free(work);
-    return 1;
+    std::free(s.work);
+    return result;
 }

@@ -33,6 +33,70 @@ bool readBool(const std::string &value) {
     return !(value == "false" || value == "0");
 }
 
+// A "[key]" line: it starts the section of that logger, made with its
+// defaults the first time it is named.
+void openSection(std::string key, std::string &sectionKey,
+                 std::map<std::string, LoggerInfo> &entries) {
+    trimLogConfig(key, "[]");
+    if (lowerCase(key) == "main")
+        key = "Main";
+    sectionKey = key;
+    if (entries.find(key) == entries.end()) {
+        LoggerInfo &entry = entries[key];
+        entry.key = key;
+        entry.name = key;
+        entry.enable = true;
+    }
+}
+
+// An unknown level word leaves the level as it was.
+void readLevel(const std::string &value, LoggerInfo &entry) {
+    static const struct {
+        const char *word;
+        int level;
+    } words[] = {{"trace", LOG_TRACE}, {"all", LOG_TRACE},   {"debug", LOG_DEBUG},
+                 {"info", LOG_INFO},   {"warn", LOG_WARN},   {"warning", LOG_WARN},
+                 {"error", LOG_ERROR}, {"alarm", LOG_ALARM}, {"fatal", LOG_FATAL}};
+    for (const auto &w : words)
+        if (value == w.word)
+            entry.level = w.level;
+}
+
+// One "key=value" setting of a section, the key in lower case. Paths and
+// names keep their case; every other value is read in lower case. False for
+// an unknown key.
+bool applySetting(const std::string &key, std::string value, LoggerInfo &entry) {
+    if (key == "path") {
+        entry.path = value;
+        return true;
+    }
+    if (key == "name") {
+        entry.name = value;
+        return true;
+    }
+    value = lowerCase(value);
+    if (key == "level") {
+        readLevel(value, entry);
+    } else if (key == "display") {
+        entry.display = readBool(value);
+    } else if (key == "outfile") {
+        entry.outfile = readBool(value);
+    } else if (key == "monthdir") {
+        entry.monthdir = readBool(value);
+    } else if (key == "fileline") {
+        entry.fileline = readBool(value);
+    } else if (key == "enable") {
+        entry.enable = readBool(value);
+    } else if (key == "limitsize") {
+        entry.limitsize = static_cast<uint32_t>(readNumber(value));
+    } else if (key == "reserve") {
+        entry.reserve = static_cast<int32_t>(static_cast<uint32_t>(readNumber(value)));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void trimLogConfig(std::string &text, std::string extra) {
@@ -64,60 +128,13 @@ bool parseConfigLine(const std::string &line, std::string &sectionKey,
     if (key.empty() || key[0] == '#')
         return false;
     if (key[0] == '[') {
-        trimLogConfig(key, "[]");
-        if (lowerCase(key) == "main")
-            key = "Main";
-        sectionKey = key;
-        if (entries.find(key) == entries.end()) {
-            LoggerInfo &entry = entries[key];
-            entry.key = key;
-            entry.name = key;
-            entry.enable = true;
-        }
+        openSection(key, sectionKey, entries);
         return true;
     }
     auto found = entries.find(sectionKey);
     if (found == entries.end())
         return false;
-    LoggerInfo &entry = found->second;
-    key = lowerCase(key);
-    if (key == "path") {
-        entry.path = value;
-        return true;
-    }
-    if (key == "name") {
-        entry.name = value;
-        return true;
-    }
-    value = lowerCase(value);
-    if (key == "level") {
-        static const struct {
-            const char *word;
-            int level;
-        } words[] = {{"trace", LOG_TRACE}, {"all", LOG_TRACE},   {"debug", LOG_DEBUG},
-                     {"info", LOG_INFO},   {"warn", LOG_WARN},   {"warning", LOG_WARN},
-                     {"error", LOG_ERROR}, {"alarm", LOG_ALARM}, {"fatal", LOG_FATAL}};
-        for (const auto &w : words)
-            if (value == w.word)
-                entry.level = w.level;
-    } else if (key == "display") {
-        entry.display = readBool(value);
-    } else if (key == "outfile") {
-        entry.outfile = readBool(value);
-    } else if (key == "monthdir") {
-        entry.monthdir = readBool(value);
-    } else if (key == "fileline") {
-        entry.fileline = readBool(value);
-    } else if (key == "enable") {
-        entry.enable = readBool(value);
-    } else if (key == "limitsize") {
-        entry.limitsize = static_cast<uint32_t>(readNumber(value));
-    } else if (key == "reserve") {
-        entry.reserve = static_cast<int32_t>(static_cast<uint32_t>(readNumber(value)));
-    } else {
-        return false;
-    }
-    return true;
+    return applySetting(lowerCase(key), value, found->second);
 }
 
 bool LogerManager::hotChange(int id, LogDataType code, int value, const std::string &text) {

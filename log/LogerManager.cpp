@@ -108,6 +108,123 @@ void appendNumber(LogData *record, int64_t value) {
 // it is dropped by pushLog, and it never enters the pool.
 thread_local LogData g_spareRecord;
 
+// Whether the file already open takes the next line: it must be of the
+// record's day and within the size limit. One that is not is closed.
+bool keepOpenFile(LoggerInfo &info, int64_t t) {
+    if (t < info.dayStart || t - info.dayStart > 86399) {
+        info.file.close();
+    } else if (static_cast<uint32_t>(info.limitsize * 1048576u) < info.writtenBytes) {
+        info.file.close();
+    } else if (info.file.isOpen()) {
+        return true;
+    }
+    return false;
+}
+
+// The logger's directory (with the month folder when asked for) and file
+// path for a day. Too long a directory or file name fails rather than
+// being cut.
+bool formatLogPaths(const LoggerInfo &info, const struct tm &day, char *directory, char *filePath) {
+    int n;
+    if (info.monthdir)
+        n = snprintf(directory, LOG_PATH_BUFFER, "%s%04d_%02d/", info.path.c_str(),
+                     day.tm_year + 1900, day.tm_mon + 1);
+    else
+        n = snprintf(directory, LOG_PATH_BUFFER, "%s", info.path.c_str());
+    if (n < 0 || n >= LOG_PATH_BUFFER)
+        return false;
+    n = snprintf(filePath, LOG_PATH_BUFFER, "%s%s.log", directory, info.name.c_str());
+    return n >= 0 && n < LOG_PATH_BUFFER;
+}
+
+// Creates each missing folder of the path, backslashes read as slashes,
+// stopping at the first that cannot be made; the open that follows reports
+// the failure.
+void makeLogDirectory(const char *directory) {
+    int dirFd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        close(dirFd);
+        return;
+    }
+    char create[LOG_PATH_BUFFER + 1];
+    size_t length = strlen(directory);
+    memcpy(create, directory, length + 1);
+    for (size_t i = 0; i < length; ++i)
+        if (create[i] == '\\')
+            create[i] = '/';
+    if (length > 0 && create[length - 1] != '/') {
+        create[length++] = '/';
+        create[length] = '\0';
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (create[i] != '/' || i == 0)
+            continue;
+        create[i] = '\0';
+        int fd = open(create, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool failed = false;
+        if (fd >= 0)
+            close(fd);
+        else
+            failed = mkdir(create, 0777) != 0;
+        create[i] = '/';
+        if (failed)
+            break;
+    }
+}
+
+// Opens the logger's file for appending, in place of any it had, and counts
+// what it already holds towards the size limit.
+bool openLogFile(LoggerInfo &info, const char *filePath) {
+    if (info.file.file != nullptr) {
+        fclose(info.file.file);
+        info.file.file = nullptr;
+    }
+    // Never through a symbolic link: the log directory may be world-writable.
+    int fd = open(filePath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    FILE *file = nullptr;
+    if (fd >= 0) {
+        file = fdopen(fd, "ab");
+        if (file == nullptr)
+            close(fd);
+        else
+            // Unbuffered: a line is one write call, and a short write shows
+            // up in fwrite's count instead of being lost at fclose.
+            setvbuf(file, nullptr, _IONBF, 0);
+    }
+    long size = -1;
+    if (file != nullptr && fseek(file, 0, SEEK_END) == 0) {
+        size = ftell(file);
+        if (fseek(file, 0, SEEK_SET) != 0)
+            size = -1;
+    }
+    if (size < 0) {
+        if (file != nullptr)
+            fclose(file);
+        return false;
+    }
+    info.file.file = file;
+    info.writtenBytes = static_cast<uint32_t>(size);
+    return true;
+}
+
+// With a reserve time, files opened longer ago than that are deleted, and
+// the one just opened is remembered.
+void pruneOldFiles(LoggerInfo &info, const char *filePath) {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    int64_t now = tv.tv_sec;
+    if (info.history.size() > 1) {
+        while (!info.history.empty() && info.history.front().first < now - info.reserve) {
+            // The file just opened is never deleted; its entry is renewed below.
+            if (info.history.front().second != filePath)
+                remove(info.history.front().second.c_str());
+            info.history.pop_front();
+        }
+    }
+    if (info.history.empty() || info.history.back().second != filePath)
+        info.history.emplace_back(now, filePath);
+}
+
 } // namespace
 
 const char *const LOG_STRING[LOG_LEVEL_COUNT] = {"LOG_TRACE", "LOG_DEBUG", "LOG_INFO", "LOG_WARN",
@@ -305,115 +422,25 @@ bool LogerManager::openLogger(LogData *record) {
     LoggerInfo &info = loggers[id];
     if (!info.enable || !info.outfile || record->level < info.level)
         return false;
-
-    int64_t t = record->time;
-    if (t < info.dayStart || t - info.dayStart > 86399) {
-        info.file.close();
-    } else if (static_cast<uint32_t>(info.limitsize * 1048576u) < info.writtenBytes) {
-        info.file.close();
-    } else if (info.file.isOpen()) {
+    if (keepOpenFile(info, record->time))
         return true;
-    }
 
     info.writtenBytes = 0;
     struct tm day;
-    info.dayStart = localMidnight(t, day);
-
-    // Too long a directory or file name fails the open rather than being cut.
+    info.dayStart = localMidnight(record->time, day);
     char directory[LOG_PATH_BUFFER];
     char filePath[LOG_PATH_BUFFER];
-    int n;
-    if (info.monthdir)
-        n = snprintf(directory, sizeof directory, "%s%04d_%02d/", info.path.c_str(),
-                     day.tm_year + 1900, day.tm_mon + 1);
-    else
-        n = snprintf(directory, sizeof directory, "%s", info.path.c_str());
-    bool fits = n >= 0 && n < LOG_PATH_BUFFER;
-    if (fits) {
-        n = snprintf(filePath, sizeof filePath, "%s%s.log", directory, info.name.c_str());
-        fits = n >= 0 && n < LOG_PATH_BUFFER;
-    }
-    if (!fits) {
+    if (!formatLogPaths(info, day, directory, filePath)) {
         info.outfile = false;
         return false;
     }
-
-    int dirFd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        close(dirFd);
-    } else {
-        char create[LOG_PATH_BUFFER + 1];
-        size_t length = strlen(directory);
-        memcpy(create, directory, length + 1);
-        for (size_t i = 0; i < length; ++i)
-            if (create[i] == '\\')
-                create[i] = '/';
-        if (length > 0 && create[length - 1] != '/') {
-            create[length++] = '/';
-            create[length] = '\0';
-        }
-        for (size_t i = 0; i < length; ++i) {
-            if (create[i] != '/' || i == 0)
-                continue;
-            create[i] = '\0';
-            int fd = open(create, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            bool failed = false;
-            if (fd >= 0)
-                close(fd);
-            else
-                failed = mkdir(create, 0777) != 0;
-            create[i] = '/';
-            if (failed)
-                break;
-        }
-    }
-
-    if (info.file.file != nullptr) {
-        fclose(info.file.file);
-        info.file.file = nullptr;
-    }
-    // Never through a symbolic link: the log directory may be world-writable.
-    int fd = open(filePath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    FILE *file = nullptr;
-    if (fd >= 0) {
-        file = fdopen(fd, "ab");
-        if (file == nullptr)
-            close(fd);
-        else
-            // Unbuffered: a line is one write call, and a short write shows
-            // up in fwrite's count instead of being lost at fclose.
-            setvbuf(file, nullptr, _IONBF, 0);
-    }
-    long size = -1;
-    if (file != nullptr && fseek(file, 0, SEEK_END) == 0) {
-        size = ftell(file);
-        if (fseek(file, 0, SEEK_SET) != 0)
-            size = -1;
-    }
-    if (size < 0) {
-        if (file != nullptr)
-            fclose(file);
+    makeLogDirectory(directory);
+    if (!openLogFile(info, filePath)) {
         info.outfile = false;
         return false;
     }
-    info.file.file = file;
-    info.writtenBytes = static_cast<uint32_t>(size);
-
-    if (info.reserve > 0) {
-        struct timeval tv;
-        gettimeofday(&tv, nullptr);
-        int64_t now = tv.tv_sec;
-        if (info.history.size() > 1) {
-            while (!info.history.empty() && info.history.front().first < now - info.reserve) {
-                // The file just opened is never deleted; its entry is renewed below.
-                if (info.history.front().second != filePath)
-                    remove(info.history.front().second.c_str());
-                info.history.pop_front();
-            }
-        }
-        if (info.history.empty() || info.history.back().second != filePath)
-            info.history.emplace_back(now, filePath);
-    }
+    if (info.reserve > 0)
+        pruneOldFiles(info, filePath);
     return true;
 }
 

@@ -47,6 +47,7 @@ class Cursor {
         : d_(data), pos_(pos), end_(end), cmd_(command) {}
 
     std::size_t pos() const { return pos_; }
+    std::size_t end() const { return end_; }
     bool atEnd() const { return pos_ == end_; }
 
     bool accept(const char *text) {
@@ -176,107 +177,131 @@ class Printer {
         pos_ = i + 2;
     }
 
+    // Each command's handler reads its arguments from a cursor just past its
+    // name; start is where the command's line begins.
+    using Handler = void (Printer::*)(Cursor &c, std::size_t start);
+
     void command(std::size_t start, std::size_t end) {
-        auto is = [&](const char *name) {
-            Cursor probe(d_, start, end, name);
-            return probe.accept(name) && (probe.atEnd() || d_[probe.pos()] == ' ');
+        static const struct {
+            const char *name;
+            Handler handler;
+        } kCommands[] = {
+            {"CLS", &Printer::clsCommand},
+            {"SIZE", &Printer::sizeCommand},
+            {"GAP", &Printer::gapCommand},
+            {"DIRECTION", &Printer::directionCommand},
+            {"REFERENCE", &Printer::referenceCommand},
+            {"DENSITY", &Printer::densityCommand},
+            {"OFFSET", &Printer::offsetCommand},
+            {"SET", &Printer::setCommand},
+            {"PRINT", &Printer::printCommand},
         };
-        if (is("CLS")) {
-            Cursor c(d_, start + 3, end, "CLS");
-            c.expectEnd();
-            clear();
-            clsSincePrint_ = true;
-        } else if (is("SIZE")) {
-            Cursor c(d_, start + 4, end, "SIZE");
-            c.expect(" ");
-            std::size_t at = c.pos();
-            long w = c.nonNegative("width");
-            c.expect(" dot,");
-            long h = c.nonNegative("height");
-            c.expect(" dot");
-            c.expectEnd();
-            if (w * h > kMaxLabelDots || w > 65535 || h > 65535)
-                fail(at, "SIZE: " + std::to_string(w) + " x " + std::to_string(h) +
-                             " dots is larger than this viewer accepts");
-            settings_.haveSize = true;
-            settings_.width = int(w);
-            settings_.height = int(h);
-            clear();
-            sizeSincePrint_ = true;
-        } else if (is("GAP")) {
-            Cursor c(d_, start + 3, end, "GAP");
-            c.expect(" ");
-            int gap = c.millimetres("gap");
-            c.expect(" mm,");
-            int off = c.millimetres("gap offset");
-            c.expect(" mm");
-            c.expectEnd();
-            settings_.haveGap = true;
-            settings_.gapTenths = gap;
-            settings_.gapOffsetTenths = off;
-        } else if (is("DIRECTION")) {
-            Cursor c(d_, start + 9, end, "DIRECTION");
-            c.expect(" ");
-            std::size_t at = c.pos();
-            long dir = c.integer("direction");
-            long mirror = 0;
-            if (c.accept(","))
-                mirror = c.integer("mirror");
-            c.expectEnd();
-            if (dir < 0 || dir > 1 || mirror < 0 || mirror > 1)
-                fail(at, "DIRECTION: values must be 0 or 1");
-            settings_.haveDirection = true;
-            settings_.direction = int(dir);
-            settings_.mirror = int(mirror);
-        } else if (is("REFERENCE")) {
-            Cursor c(d_, start + 9, end, "REFERENCE");
-            c.expect(" ");
-            long x = c.nonNegative("x");
-            c.expect(",");
-            long y = c.nonNegative("y");
-            c.expectEnd();
-            settings_.haveReference = true;
-            settings_.referenceX = int(x);
-            settings_.referenceY = int(y);
-        } else if (is("DENSITY")) {
-            Cursor c(d_, start + 7, end, "DENSITY");
-            c.expect(" ");
-            long v = c.integer("density");
-            c.expectEnd();
-            settings_.haveDensity = true;
-            settings_.density = int(v);
-        } else if (is("OFFSET")) {
-            Cursor c(d_, start + 6, end, "OFFSET");
-            c.expect(" ");
-            int v = c.millimetres("offset");
-            c.expect(" mm");
-            c.expectEnd();
-            settings_.haveOffset = true;
-            settings_.offsetTenths = v;
-        } else if (is("SET")) {
-            setCommand(start, end);
-        } else if (is("PRINT")) {
-            Cursor c(d_, start + 5, end, "PRINT");
-            c.expect(" ");
-            long sets = c.nonNegative("label sets");
-            long copies = 1;
-            if (c.accept(","))
-                copies = c.nonNegative("copies");
-            c.expectEnd();
-            if (sets * copies > kMaxLabelsPerPrint)
-                fail(start, "PRINT: more labels than this viewer counts (" +
-                                std::to_string(sets * copies) + ")");
-            print(start, sets * copies);
-        } else {
-            std::size_t w = start;
-            while (w < end && d_[w] != ' ')
-                ++w;
-            fail(start, "unknown command " + quoted(d_ + start, w - start));
+        for (const auto &k : kCommands) {
+            Cursor c(d_, start, end, k.name);
+            if (c.accept(k.name) && (c.atEnd() || d_[c.pos()] == ' ')) {
+                (this->*k.handler)(c, start);
+                return;
+            }
         }
+        std::size_t w = start;
+        while (w < end && d_[w] != ' ')
+            ++w;
+        fail(start, "unknown command " + quoted(d_ + start, w - start));
     }
 
-    void setCommand(std::size_t start, std::size_t end) {
-        Cursor c(d_, start + 3, end, "SET");
+    void clsCommand(Cursor &c, std::size_t) {
+        c.expectEnd();
+        clear();
+        clsSincePrint_ = true;
+    }
+
+    void sizeCommand(Cursor &c, std::size_t) {
+        c.expect(" ");
+        std::size_t at = c.pos();
+        long w = c.nonNegative("width");
+        c.expect(" dot,");
+        long h = c.nonNegative("height");
+        c.expect(" dot");
+        c.expectEnd();
+        if (w * h > kMaxLabelDots || w > 65535 || h > 65535)
+            fail(at, "SIZE: " + std::to_string(w) + " x " + std::to_string(h) +
+                         " dots is larger than this viewer accepts");
+        settings_.haveSize = true;
+        settings_.width = int(w);
+        settings_.height = int(h);
+        clear();
+        sizeSincePrint_ = true;
+    }
+
+    void gapCommand(Cursor &c, std::size_t) {
+        c.expect(" ");
+        int gap = c.millimetres("gap");
+        c.expect(" mm,");
+        int off = c.millimetres("gap offset");
+        c.expect(" mm");
+        c.expectEnd();
+        settings_.haveGap = true;
+        settings_.gapTenths = gap;
+        settings_.gapOffsetTenths = off;
+    }
+
+    void directionCommand(Cursor &c, std::size_t) {
+        c.expect(" ");
+        std::size_t at = c.pos();
+        long dir = c.integer("direction");
+        long mirror = 0;
+        if (c.accept(","))
+            mirror = c.integer("mirror");
+        c.expectEnd();
+        if (dir < 0 || dir > 1 || mirror < 0 || mirror > 1)
+            fail(at, "DIRECTION: values must be 0 or 1");
+        settings_.haveDirection = true;
+        settings_.direction = int(dir);
+        settings_.mirror = int(mirror);
+    }
+
+    void referenceCommand(Cursor &c, std::size_t) {
+        c.expect(" ");
+        long x = c.nonNegative("x");
+        c.expect(",");
+        long y = c.nonNegative("y");
+        c.expectEnd();
+        settings_.haveReference = true;
+        settings_.referenceX = int(x);
+        settings_.referenceY = int(y);
+    }
+
+    void densityCommand(Cursor &c, std::size_t) {
+        c.expect(" ");
+        long v = c.integer("density");
+        c.expectEnd();
+        settings_.haveDensity = true;
+        settings_.density = int(v);
+    }
+
+    void offsetCommand(Cursor &c, std::size_t) {
+        c.expect(" ");
+        int v = c.millimetres("offset");
+        c.expect(" mm");
+        c.expectEnd();
+        settings_.haveOffset = true;
+        settings_.offsetTenths = v;
+    }
+
+    void printCommand(Cursor &c, std::size_t start) {
+        c.expect(" ");
+        long sets = c.nonNegative("label sets");
+        long copies = 1;
+        if (c.accept(","))
+            copies = c.nonNegative("copies");
+        c.expectEnd();
+        if (sets * copies > kMaxLabelsPerPrint)
+            fail(start, "PRINT: more labels than this viewer counts (" +
+                            std::to_string(sets * copies) + ")");
+        print(start, sets * copies);
+    }
+
+    void setCommand(Cursor &c, std::size_t) {
         c.expect(" ");
         if (c.accept("RIBBON ")) {
             settings_.ribbon = c.onOff();
@@ -298,7 +323,7 @@ class Printer {
             sinceCut_ = 0;
         } else {
             std::size_t w = c.pos();
-            while (w < end && d_[w] != ' ')
+            while (w < c.end() && d_[w] != ' ')
                 ++w;
             fail(c.pos(),
                  "unknown command 'SET " +
@@ -307,64 +332,84 @@ class Printer {
         c.expectEnd();
     }
 
-    void doBitmap() {
+    // A BITMAP command's header and where its payload lies in the job.
+    struct BitmapHeader {
+        long x, y, widthBytes, height, mode;
+        std::size_t payload, after;
+    };
+
+    BitmapHeader readBitmapHeader() {
         const std::size_t start = pos_;
         // The header runs straight into the binary payload: no CR LF to look
         // for, so it is read up to the comma after the mode.
         std::size_t end = std::min(size_, start + 80);
         Cursor c(d_, start + 7, end, "BITMAP");
-        long x = c.nonNegative("x");
+        BitmapHeader b;
+        b.x = c.nonNegative("x");
         c.expect(",");
-        long y = c.nonNegative("y");
+        b.y = c.nonNegative("y");
         c.expect(",");
-        long wb = c.nonNegative("width");
+        b.widthBytes = c.nonNegative("width");
         c.expect(",");
-        long h = c.nonNegative("height");
+        b.height = c.nonNegative("height");
         c.expect(",");
         std::size_t modeAt = c.pos();
-        long mode = c.integer("mode");
-        if (mode < 0 || mode > 2)
+        b.mode = c.integer("mode");
+        if (b.mode < 0 || b.mode > 2)
             fail(modeAt, "BITMAP: mode must be 0, 1 or 2");
         c.expect(",");
         if (!settings_.haveSize)
             fail(start, "BITMAP before any SIZE");
-        const std::size_t payload = c.pos();
-        const unsigned long long need = (unsigned long long)wb * (unsigned long long)h;
-        if (need > size_ - payload)
-            fail(payload, "BITMAP payload is short: " + std::to_string(need) + " bytes declared, " +
-                              std::to_string(size_ - payload) + " left in the job");
-        const std::size_t after = payload + std::size_t(need);
-        if (size_ - after < 2 || d_[after] != '\r' || d_[after + 1] != '\n')
-            fail(after, "BITMAP: no CR LF after its " + std::to_string(need) +
-                            " payload bytes (payload shorter or longer than declared)");
+        b.payload = c.pos();
+        const unsigned long long need =
+            (unsigned long long)b.widthBytes * (unsigned long long)b.height;
+        if (need > size_ - b.payload)
+            fail(b.payload, "BITMAP payload is short: " + std::to_string(need) +
+                                " bytes declared, " + std::to_string(size_ - b.payload) +
+                                " left in the job");
+        b.after = b.payload + std::size_t(need);
+        if (size_ - b.after < 2 || d_[b.after] != '\r' || d_[b.after + 1] != '\n')
+            fail(b.after, "BITMAP: no CR LF after its " + std::to_string(need) +
+                              " payload bytes (payload shorter or longer than declared)");
+        return b;
+    }
 
+    // Draws the payload into the image buffer; returns how many dots fell
+    // beyond the label's edge.
+    long drawBitmap(const BitmapHeader &b) {
         long clipped = 0;
         const int ox = settings_.referenceX, oy = settings_.referenceY;
-        for (long r = 0; r < h; ++r) {
-            const long py = oy + y + r;
-            for (long b = 0; b < wb; ++b) {
-                const std::uint8_t byte = d_[payload + std::size_t(r * wb + b)];
+        for (long r = 0; r < b.height; ++r) {
+            const long py = oy + b.y + r;
+            for (long col = 0; col < b.widthBytes; ++col) {
+                const std::uint8_t byte = d_[b.payload + std::size_t(r * b.widthBytes + col)];
                 for (int k = 0; k < 8; ++k) {
                     const bool isDot = (byte & (0x80 >> k)) == 0; // bit 0 = dot
-                    const long px = ox + x + b * 8 + k;
+                    const long px = ox + b.x + col * 8 + k;
                     if (px >= settings_.width || py >= settings_.height) {
                         clipped += isDot;
                         continue;
                     }
                     std::uint8_t &cell = image_[std::size_t(py) * settings_.width + px];
-                    if (mode == 0)
+                    if (b.mode == 0)
                         cell = isDot;
-                    else if (mode == 1)
+                    else if (b.mode == 1)
                         cell |= isDot;
                     else
                         cell ^= isDot;
                 }
             }
         }
+        return clipped;
+    }
+
+    void doBitmap() {
+        const BitmapHeader b = readBitmapHeader();
+        const long clipped = drawBitmap(b);
         if (clipped > 0)
             addWarning("bitmap reaches beyond the label's edge: " + std::to_string(clipped) +
                        " dots clipped");
-        pos_ = after + 2;
+        pos_ = b.after + 2;
     }
 
     void print(std::size_t start, long count) {
@@ -503,26 +548,7 @@ std::string labelList(const std::vector<long> &numbers) {
     return s;
 }
 
-} // namespace
-
-ReadResult readJob(const std::uint8_t *data, std::size_t size) {
-    ReadResult result;
-    Printer printer(data, size);
-    try {
-        printer.run();
-    } catch (const Fault &f) {
-        printer.finishAfterFault();
-        result.ok = false;
-        result.errorOffset = f.offset;
-        result.error = f.message;
-    }
-    result.job = std::move(printer.job());
-    return result;
-}
-
-std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {
-    std::ostringstream o;
-    const PrinterSettings &s = job.settings;
+void describeSettings(std::ostream &o, const PrinterSettings &s) {
     o << "settings:\n";
     if (s.haveSize)
         o << "  size: " << s.width << " x " << s.height << " dots\n";
@@ -550,33 +576,56 @@ std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {
         o << "  cutter: off\n";
     if (s.cutter > 0)
         o << "  cutter: every " << s.cutter << " label(s)\n";
+}
 
-    for (std::size_t i = 0; i < job.labels.size(); ++i) {
-        const Label &l = job.labels[i];
-        o << "label " << i + 1 << ": " << l.width << " x " << l.height << " dots, ";
-        if (l.inked)
-            o << "ink " << l.inkLeft << "," << l.inkTop << " to " << l.inkRight << ","
-              << l.inkBottom << " (" << l.inkRight - l.inkLeft + 1 << " x "
-              << l.inkBottom - l.inkTop + 1 << ")";
-        else
-            o << "blank";
-        o << ", copies " << l.copies;
-        if (l.copies > 1)
-            o << " (labels " << l.firstNumber << "-" << l.lastNumber() << ")";
-        else
-            o << " (label " << l.firstNumber << ")";
-        if (l.cutsAfter.empty())
-            o << ", no cut\n";
-        else
-            o << ", cut after " << labelList(l.cutsAfter)
-              << (l.cutFollows() ? "; cut follows\n" : "; no cut follows\n");
-        for (const std::string &w : l.warnings)
-            o << "  warning: " << w << "\n";
-        if (l.width == 0 || l.height == 0)
-            o << "  warning: the label has no area, nothing to show\n";
-        if (i < pngPaths.size() && !pngPaths[i].empty())
-            o << "png: " << pngPaths[i] << "\n";
+// Label number n's block; png is the picture written for it, if any.
+void describeLabel(std::ostream &o, const Label &l, std::size_t n, const std::string &png) {
+    o << "label " << n << ": " << l.width << " x " << l.height << " dots, ";
+    if (l.inked)
+        o << "ink " << l.inkLeft << "," << l.inkTop << " to " << l.inkRight << "," << l.inkBottom
+          << " (" << l.inkRight - l.inkLeft + 1 << " x " << l.inkBottom - l.inkTop + 1 << ")";
+    else
+        o << "blank";
+    o << ", copies " << l.copies;
+    if (l.copies > 1)
+        o << " (labels " << l.firstNumber << "-" << l.lastNumber() << ")";
+    else
+        o << " (label " << l.firstNumber << ")";
+    if (l.cutsAfter.empty())
+        o << ", no cut\n";
+    else
+        o << ", cut after " << labelList(l.cutsAfter)
+          << (l.cutFollows() ? "; cut follows\n" : "; no cut follows\n");
+    for (const std::string &w : l.warnings)
+        o << "  warning: " << w << "\n";
+    if (l.width == 0 || l.height == 0)
+        o << "  warning: the label has no area, nothing to show\n";
+    if (!png.empty())
+        o << "png: " << png << "\n";
+}
+
+} // namespace
+
+ReadResult readJob(const std::uint8_t *data, std::size_t size) {
+    ReadResult result;
+    Printer printer(data, size);
+    try {
+        printer.run();
+    } catch (const Fault &f) {
+        printer.finishAfterFault();
+        result.ok = false;
+        result.errorOffset = f.offset;
+        result.error = f.message;
     }
+    result.job = std::move(printer.job());
+    return result;
+}
+
+std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {
+    std::ostringstream o;
+    describeSettings(o, job.settings);
+    for (std::size_t i = 0; i < job.labels.size(); ++i)
+        describeLabel(o, job.labels[i], i + 1, i < pngPaths.size() ? pngPaths[i] : std::string());
     o << "total: " << job.totalLabels << " label(s), " << job.totalCuts << " cut(s)\n";
     return o.str();
 }

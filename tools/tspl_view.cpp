@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,23 +49,28 @@ std::string pad3(std::size_t n) {
     return s;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    std::string outDir = ".", input;
+struct Options {
+    std::string outDir = ".";
+    std::string input;
     int scale = 1;
-    bool check = false, haveInput = false;
+    bool check = false;
+    bool haveInput = false;
+};
+
+// The exit status when the command line ends the program (help, or a usage
+// error), else nothing.
+std::optional<int> parseArgs(int argc, char **argv, Options &opt) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
             std::cout << kUsageText;
             return kOk;
         } else if (a == "--check") {
-            check = true;
+            opt.check = true;
         } else if (a == "-o" || a == "--output") {
             if (++i == argc)
                 return usage(a + " needs a folder");
-            outDir = argv[i];
+            opt.outDir = argv[i];
         } else if (a == "-s" || a == "--scale") {
             if (++i == argc)
                 return usage(a + " needs a number");
@@ -73,73 +79,73 @@ int main(int argc, char **argv) {
                 v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 1 ||
                 std::stoi(v) > 16)
                 return usage("scale must be a whole number from 1 to 16, not '" + v + "'");
-            scale = std::stoi(v);
+            opt.scale = std::stoi(v);
         } else if (a.size() > 1 && a[0] == '-') {
             return usage("unknown option " + a);
-        } else if (haveInput) {
+        } else if (opt.haveInput) {
             return usage("more than one job given");
         } else {
-            input = a;
-            haveInput = true;
+            opt.input = a;
+            opt.haveInput = true;
         }
     }
+    return std::nullopt;
+}
 
+// The job's bytes, the name it is reported under and the stem of its PNG
+// files.
+struct Input {
     std::vector<std::uint8_t> bytes;
-    std::string name = "stdin", stem = "label";
-    if (!haveInput || input == "-") {
+    std::string name = "stdin";
+    std::string stem = "label";
+};
+
+bool readInput(const Options &opt, Input &in) {
+    if (!opt.haveInput || opt.input == "-") {
         std::cin.tie(nullptr);
-        if (!readAll(std::cin, bytes)) {
+        if (!readAll(std::cin, in.bytes)) {
             std::cerr << "tspl-view: cannot read standard input\n";
-            return kIoError;
+            return false;
         }
-    } else {
-        std::ifstream in(input, std::ios::binary);
-        if (!in) {
-            std::cerr << "tspl-view: cannot open " << input << ": " << std::strerror(errno) << "\n";
-            return kIoError;
-        }
-        if (!readAll(in, bytes)) {
-            std::cerr << "tspl-view: cannot read " << input << "\n";
-            return kIoError;
-        }
-        name = input;
-        stem = std::filesystem::path(input).stem().string();
-        if (stem.empty())
-            stem = "label";
+        return true;
     }
-
-    const tsplview::ReadResult result = tsplview::readJob(bytes);
-    if (check) {
-        if (!result.ok) {
-            std::cerr << "tspl-view: " << name << ": byte " << result.errorOffset << ": "
-                      << result.error << "\n";
-            return kBadJob;
-        }
-        std::cout << name << ": valid, " << result.job.totalLabels << " label(s), "
-                  << result.job.totalCuts << " cut(s)\n";
-        return kOk;
+    std::ifstream file(opt.input, std::ios::binary);
+    if (!file) {
+        std::cerr << "tspl-view: cannot open " << opt.input << ": " << std::strerror(errno) << "\n";
+        return false;
     }
+    if (!readAll(file, in.bytes)) {
+        std::cerr << "tspl-view: cannot read " << opt.input << "\n";
+        return false;
+    }
+    in.name = opt.input;
+    in.stem = std::filesystem::path(opt.input).stem().string();
+    if (in.stem.empty())
+        in.stem = "label";
+    return true;
+}
 
-    std::vector<std::string> paths;
+int reportFault(const std::string &name, const tsplview::ReadResult &result) {
+    std::cerr << "tspl-view: " << name << ": byte " << result.errorOffset << ": " << result.error
+              << "\n";
+    return kBadJob;
+}
+
+// One PNG per label with an area, its path in paths (empty where none was
+// written). kIoError when a file could not be written.
+int writeLabels(const Options &opt, const Input &in, const tsplview::Job &job,
+                std::vector<std::string> &paths) {
     int status = kOk;
-    if (!result.job.labels.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(outDir, ec);
-        if (ec) {
-            std::cerr << "tspl-view: cannot create folder " << outDir << ": " << ec.message()
-                      << "\n";
-            return kIoError;
-        }
-    }
-    for (std::size_t i = 0; i < result.job.labels.size(); ++i) {
-        const tsplview::Label &label = result.job.labels[i];
-        std::string path = (std::filesystem::path(outDir) / (stem + "-" + pad3(i + 1) + "-x" +
-                                                             std::to_string(label.copies) + ".png"))
-                               .string();
+    for (std::size_t i = 0; i < job.labels.size(); ++i) {
+        const tsplview::Label &label = job.labels[i];
+        std::string path =
+            (std::filesystem::path(opt.outDir) /
+             (in.stem + "-" + pad3(i + 1) + "-x" + std::to_string(label.copies) + ".png"))
+                .string();
         std::string error;
         if (label.width == 0 || label.height == 0) {
             paths.emplace_back(); // the summary says why
-        } else if (tsplview::writePng(path, label, scale, error)) {
+        } else if (tsplview::writePng(path, label, opt.scale, error)) {
             paths.push_back(path);
         } else {
             std::cerr << "tspl-view: label " << i + 1 << ": " << error << "\n";
@@ -147,12 +153,42 @@ int main(int argc, char **argv) {
             status = kIoError;
         }
     }
-    std::cout << "job: " << name << " (" << bytes.size() << " bytes)\n"
-              << tsplview::summary(result.job, paths);
-    if (!result.ok) {
-        std::cerr << "tspl-view: " << name << ": byte " << result.errorOffset << ": "
-                  << result.error << "\n";
-        return kBadJob;
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options opt;
+    if (std::optional<int> status = parseArgs(argc, argv, opt))
+        return *status;
+    Input in;
+    if (!readInput(opt, in))
+        return kIoError;
+
+    const tsplview::ReadResult result = tsplview::readJob(in.bytes);
+    if (opt.check) {
+        if (!result.ok)
+            return reportFault(in.name, result);
+        std::cout << in.name << ": valid, " << result.job.totalLabels << " label(s), "
+                  << result.job.totalCuts << " cut(s)\n";
+        return kOk;
     }
+
+    if (!result.job.labels.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(opt.outDir, ec);
+        if (ec) {
+            std::cerr << "tspl-view: cannot create folder " << opt.outDir << ": " << ec.message()
+                      << "\n";
+            return kIoError;
+        }
+    }
+    std::vector<std::string> paths;
+    const int status = writeLabels(opt, in, result.job, paths);
+    std::cout << "job: " << in.name << " (" << in.bytes.size() << " bytes)\n"
+              << tsplview::summary(result.job, paths);
+    if (!result.ok)
+        return reportFault(in.name, result);
     return status;
 }
