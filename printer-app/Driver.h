@@ -1,0 +1,25 @@
+// The two label printer drivers: their IPP description from the model's PPD
+// and the job path through the filter's page loop.
+#ifndef VORCP_PRINTERAPP_DRIVER_H
+#define VORCP_PRINTERAPP_DRIVER_H
+
+#include <string>
+
+#include <pappl/pappl.h>
+
+namespace vorcp {
+
+// The driver list papplMainloop shows under `drivers`.
+extern pappl_pr_driver_t kDrivers[];
+extern const int kNumDrivers;
+
+// Where the models' PPDs are read from (set before any printer is made).
+void SetPpdDirectory(const std::string &dir);
+
+bool DriverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri,
+                    const char *deviceId, pappl_pr_driver_data_t *data, ipp_t **attrs,
+                    void *context);
+
+} // namespace vorcp
+
+#endif

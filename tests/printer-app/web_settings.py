@@ -1,0 +1,49 @@
+#!/usr/bin/python3
+"""Changes a label printer's settings on the app's web page in headless
+Chromium: web_settings.py PRINTER-PAGE-URL DARKNESS-PERCENT HALFTONE [PNG]
+(PNG: a screenshot of the page before saving)"""
+import sys
+import tempfile
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
+
+
+def main():
+    url, darkness, halftone = sys.argv[1:4]
+    with tempfile.TemporaryDirectory(prefix="vorcp-chromium-") as profile:
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                    "--no-first-run", "--disable-background-networking",
+                    "--disable-component-update", "--disable-sync",
+                    "--window-size=1280,2400", "--user-data-dir=" + profile):
+            options.add_argument(arg)
+        browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        try:
+            browser.set_page_load_timeout(30)
+            browser.get(url + "/printing")
+            Select(browser.find_element(By.NAME, "print-darkness")).select_by_value(darkness)
+            Select(browser.find_element(By.NAME, "vorcp-halftone")).select_by_value(halftone)
+            save = browser.find_element(By.CSS_SELECTOR, "input[type=submit]")
+            browser.execute_script("arguments[0].scrollIntoView({block: 'center'});", save)
+            if len(sys.argv) > 4:
+                browser.save_screenshot(sys.argv[4])
+            save.click()
+            banner = browser.find_element(By.CLASS_NAME, "banner").text
+            if "Changes saved" not in banner:
+                sys.exit("the page did not save the settings: " + banner)
+            # The saved settings show when the page is opened again.
+            browser.get(url + "/printing")
+            shown = Select(browser.find_element(By.NAME, "vorcp-halftone"))
+            if shown.first_selected_option.get_attribute("value") != halftone:
+                sys.exit("the page shows another halftone after saving")
+            print("web page: print-darkness %s%%, halftone %s saved" % (darkness, halftone))
+        finally:
+            browser.quit()
+
+
+if __name__ == "__main__":
+    main()
