@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs the whole test
 # suite twice: a normal optimised build and an ASan+UBSan build; then a short
-# run of every fuzz target. ctest -L unit|process|integration|fuzz-replay
-# runs one kind of test only.
+# run of every fuzz target and the Debian packages of both architectures
+# (scripts/package.sh). ctest -L unit|process|integration|fuzz-replay runs one
+# kind of test only.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh
@@ -27,3 +28,6 @@ cmake --build build/asan -j"$jobs"
 "${private[@]}" ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 900
 
 bash scripts/fuzz.sh --ci
+
+# The Debian packages of both architectures, built and checked.
+bash scripts/package.sh
