@@ -85,8 +85,9 @@ inline PageImage MakePage(Content content, double widthInches, double heightInch
         const int glyphW = 6 * cell, lineH = 10 * cell;
         const int textBottom = img.height / 2;
         for (int ly = margin + 4 * frame; ly + lineH < textBottom; ly += lineH) {
-            const int lineEnd = margin + 4 * frame + (int)((rnd.Next() % 40 + 60) / 100.0 *
-                                                           (img.width - 2 * margin - 8 * frame));
+            const int lineEnd =
+                margin + 4 * frame +
+                (int)((rnd.Next() % 40 + 60) / 100.0 * (img.width - 2 * margin - 8 * frame));
             for (int gx = margin + 4 * frame; gx + glyphW < lineEnd; gx += glyphW) {
                 if (rnd.Next() % 7 == 0) {
                     continue; // a word gap

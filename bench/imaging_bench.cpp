@@ -18,11 +18,10 @@ namespace {
 struct Page {
     int w = 0, h = 0, stride = 0;
     std::vector<unsigned char> bgr;
-    double coverage = 0;  // share of pixels that are not paper white
+    double coverage = 0; // share of pixels that are not paper white
 };
 
-void Fill(Page &p, int x0, int y0, int x1, int y1, unsigned char g)
-{
+void Fill(Page &p, int x0, int y0, int x1, int y1, unsigned char g) {
     for (int y = std::max(0, y0); y < std::min(p.h, y1); ++y)
         for (int x = std::max(0, x0); x < std::min(p.w, x1); ++x) {
             unsigned char *q = &p.bgr[(size_t)y * p.stride + (size_t)x * 3];
@@ -31,8 +30,7 @@ void Fill(Page &p, int x0, int y0, int x1, int y1, unsigned char g)
 }
 
 // Lines of text-like glyphs (strokes with grey edges), a barcode and a frame.
-Page TextPage(int dpi)
-{
+Page TextPage(int dpi) {
     Page p;
     p.w = 4 * dpi;
     p.h = 6 * dpi;
@@ -46,14 +44,19 @@ Page TextPage(int dpi)
         const int y = 40 * s / 203 + line * (chh + 12 * s / 203);
         for (int x = 30 * s / 203; x + cw < p.w - 30; x += cw + 4 * s / 203) {
             if (rng() % 9 == 0)
-                continue;  // word gap
+                continue; // word gap
             const unsigned shape = rng();
-            if (shape & 1) Fill(p, x, y, x + stroke, y + chh, 0);
-            if (shape & 2) Fill(p, x + cw - stroke, y, x + cw, y + chh, 0);
-            if (shape & 4) Fill(p, x, y, x + cw, y + stroke, 0);
-            if (shape & 8) Fill(p, x, y + chh / 2, x + cw, y + chh / 2 + stroke, 0);
-            if (shape & 16) Fill(p, x, y + chh - stroke, x + cw, y + chh, 0);
-            Fill(p, x + stroke, y + chh, x + cw, y + chh + 1, 160);  // anti-aliased edge
+            if (shape & 1)
+                Fill(p, x, y, x + stroke, y + chh, 0);
+            if (shape & 2)
+                Fill(p, x + cw - stroke, y, x + cw, y + chh, 0);
+            if (shape & 4)
+                Fill(p, x, y, x + cw, y + stroke, 0);
+            if (shape & 8)
+                Fill(p, x, y + chh / 2, x + cw, y + chh / 2 + stroke, 0);
+            if (shape & 16)
+                Fill(p, x, y + chh - stroke, x + cw, y + chh, 0);
+            Fill(p, x + stroke, y + chh, x + cw, y + chh + 1, 160); // anti-aliased edge
         }
     }
     // Barcode: lower part.
@@ -77,8 +80,7 @@ Page TextPage(int dpi)
 }
 
 // A photograph-like page: smooth tones over the whole label with noise.
-Page PhotoPage(int dpi)
-{
+Page PhotoPage(int dpi) {
     Page p;
     p.w = 4 * dpi;
     p.h = 6 * dpi;
@@ -102,8 +104,7 @@ struct Grey {
     int w = 0, h = 0;
 };
 
-Grey Convert(const Page &p)
-{
+Grey Convert(const Page &p) {
     CBmpProcessing b;
     tagBITMAPINFOHEADER hd{};
     hd.biSize = 40;
@@ -124,33 +125,30 @@ Grey Convert(const Page &p)
     return g;
 }
 
-const Page &Text(int dpi)
-{
+const Page &Text(int dpi) {
     static const Page p203 = TextPage(203), p300 = TextPage(300);
     return dpi == 300 ? p300 : p203;
 }
-const Page &Photo(int dpi)
-{
+const Page &Photo(int dpi) {
     static const Page p203 = PhotoPage(203), p300 = PhotoPage(300);
     return dpi == 300 ? p300 : p203;
 }
-const Page &PageOf(int kind, int dpi) { return kind == 0 ? Text(dpi) : Photo(dpi); }
-const Grey &GreyOf(int kind, int dpi)
-{
+const Page &PageOf(int kind, int dpi) {
+    return kind == 0 ? Text(dpi) : Photo(dpi);
+}
+const Grey &GreyOf(int kind, int dpi) {
     static const Grey g[2][2] = {{Convert(Text(203)), Convert(Text(300))},
                                  {Convert(Photo(203)), Convert(Photo(300))}};
     return g[kind][dpi == 300];
 }
 
-void PerPage(benchmark::State &state, double pixels)
-{
+void PerPage(benchmark::State &state, double pixels) {
     state.counters["s_per_px"] = benchmark::Counter(
         pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // args: page kind (0 text and barcode, 1 photo), dpi
-void BM_Conversion(benchmark::State &state)
-{
+void BM_Conversion(benchmark::State &state) {
     const Page &p = PageOf((int)state.range(0), (int)state.range(1));
     std::vector<unsigned char> src = p.bgr;
     for (auto _ : state) {
@@ -162,8 +160,8 @@ void BM_Conversion(benchmark::State &state)
         tagRECT rect = {0, 0, p.w - 1, p.h - 1};
         unsigned char *out = nullptr;
         unsigned int len = 0;
-        b.CoverBMP2OutputFormat(src.data(), (unsigned)src.size(), &out, &len, &hd, &rect, 3, 0,
-                                0, {1.0f, 0, 255, 0, 255}, 0, 0, 0, 0);
+        b.CoverBMP2OutputFormat(src.data(), (unsigned)src.size(), &out, &len, &hd, &rect, 3, 0, 0,
+                                {1.0f, 0, 255, 0, 255}, 0, 0, 0, 0);
         benchmark::DoNotOptimize(out);
         std::free(out);
     }
@@ -172,28 +170,25 @@ void BM_Conversion(benchmark::State &state)
 }
 
 // args: method, page kind, dpi
-void BM_Dither(benchmark::State &state)
-{
+void BM_Dither(benchmark::State &state) {
     const int method = (int)state.range(0);
     const Grey &g = GreyOf((int)state.range(1), (int)state.range(2));
     std::vector<unsigned char> src = g.px, dst(g.px.size(), 255);
     CBmpProcessing b;
     for (auto _ : state) {
-        if (method == 2) {  // works on its source: start from the page each time
+        if (method == 2) { // works on its source: start from the page each time
             state.PauseTiming();
             src = g.px;
             state.ResumeTiming();
         }
-        b.Dither(method, src.data(), dst.data(), (unsigned)g.h, (unsigned)g.w, (unsigned)g.w, 0,
-                 0);
+        b.Dither(method, src.data(), dst.data(), (unsigned)g.h, (unsigned)g.w, (unsigned)g.w, 0, 0);
         benchmark::DoNotOptimize(dst.data());
     }
     PerPage(state, (double)g.w * g.h);
 }
 
 // args: page kind, dpi
-void BM_AdaptiveThreshold(benchmark::State &state)
-{
+void BM_AdaptiveThreshold(benchmark::State &state) {
     const Grey &g = GreyOf((int)state.range(0), (int)state.range(1));
     for (auto _ : state) {
         unsigned char *out = nullptr;
@@ -207,8 +202,7 @@ void BM_AdaptiveThreshold(benchmark::State &state)
 
 // args: dpi; the text page thresholded by method 1, lines of 10 mm or more
 // cut into 3 mm dashes with 1 mm gaps.
-void BM_DashSolidLines(benchmark::State &state)
-{
+void BM_DashSolidLines(benchmark::State &state) {
     const int dpi = (int)state.range(0);
     const Grey &g = GreyOf(0, dpi);
     std::vector<unsigned char> two(g.px.size(), 255), work;
@@ -227,7 +221,7 @@ void BM_DashSolidLines(benchmark::State &state)
     PerPage(state, (double)g.w * g.h);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_Conversion)
     ->ArgNames({"photo", "dpi"})

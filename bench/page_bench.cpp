@@ -67,8 +67,12 @@ void Uncount(void *p) {
 } // namespace
 
 extern "C" {
-void *malloc(size_t n) { return Counted(__libc_malloc(n)); }
-void *calloc(size_t n, size_t m) { return Counted(__libc_calloc(n, m)); }
+void *malloc(size_t n) {
+    return Counted(__libc_malloc(n));
+}
+void *calloc(size_t n, size_t m) {
+    return Counted(__libc_calloc(n, m));
+}
 void free(void *p) {
     Uncount(p);
     __libc_free(p);
@@ -82,8 +86,12 @@ void *realloc(void *p, size_t n) {
     }
     return Counted(q);
 }
-void *memalign(size_t a, size_t n) { return Counted(__libc_memalign(a, n)); }
-void *aligned_alloc(size_t a, size_t n) { return Counted(__libc_memalign(a, n)); }
+void *memalign(size_t a, size_t n) {
+    return Counted(__libc_memalign(a, n));
+}
+void *aligned_alloc(size_t a, size_t n) {
+    return Counted(__libc_memalign(a, n));
+}
 int posix_memalign(void **out, size_t a, size_t n) {
     void *p = Counted(__libc_memalign(a, n));
     if (p == nullptr) {
@@ -113,7 +121,8 @@ std::string ExeDir() {
 
 void StartLogger() {
     const char *base = std::getenv("RVC_BENCH_LOG_DIR");
-    std::string pattern = std::string(base != nullptr ? base : "/dev/shm") + "/rvc_page_bench_XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr ? base : "/dev/shm") + "/rvc_page_bench_XXXXXX";
     char *made = mkdtemp(&pattern[0]);
     g_logDir = made != nullptr ? made : "/dev/shm";
     tslog::ILogManager *m = tslog::ILogManager::getInstance();
@@ -122,15 +131,16 @@ void StartLogger() {
     m->start();
 }
 
-const char *const kHalftone[] = {"", "Threshold", "FloydSteinberg", "Bayer8", "Adaptive",
-                                 "Ordered16", "Stucki", "Screen15", "Bayer4", "Screen8x16"};
+const char *const kHalftone[] = {"",         "Threshold", "FloydSteinberg", "Bayer8",
+                                 "Adaptive", "Ordered16", "Stucki",         "Screen15",
+                                 "Bayer4",   "Screen8x16"};
 
 struct Case {
     Content content;
     double widthIn, heightIn;
     int dpi;
-    int method;    // 1..9, 4 = adaptive thresholding
-    bool quarter;  // one quarter turn
+    int method;   // 1..9, 4 = adaptive thresholding
+    bool quarter; // one quarter turn
     bool mirror;
     bool logOff;
 };
@@ -143,7 +153,8 @@ struct Job {
 };
 
 bool SetUp(const Case &c, Job &job, std::string &error) {
-    std::string ppdPath = g_ppdDir + (c.dpi == 300 ? "/rastertovorcp-300.ppd" : "/rastertovorcp-203.ppd");
+    std::string ppdPath =
+        g_ppdDir + (c.dpi == 300 ? "/rastertovorcp-300.ppd" : "/rastertovorcp-203.ppd");
     ppd_file_t *ppd = ppdOpenFile(ppdPath.c_str());
     if (ppd == nullptr) {
         error = "cannot open " + ppdPath + " (set RVC_PPD_DIR)";
@@ -233,19 +244,17 @@ void RunPage(benchmark::State &state, Case c) {
 
 // An output stream onto a C stream.
 class FileBuf : public std::streambuf {
-public:
+  public:
     explicit FileBuf(FILE *f) : m_file(f) {}
 
-protected:
-    int overflow(int c) override {
-        return c == EOF || fputc(c, m_file) != EOF ? c : EOF;
-    }
+  protected:
+    int overflow(int c) override { return c == EOF || fputc(c, m_file) != EOF ? c : EOF; }
     std::streamsize xsputn(const char *s, std::streamsize n) override {
         return (std::streamsize)fwrite(s, 1, (size_t)n, m_file);
     }
     int sync() override { return fflush(m_file); }
 
-private:
+  private:
     FILE *m_file;
 };
 
@@ -254,7 +263,8 @@ std::string Name(const Case &c) {
     n += c.content == Content::Dense ? "dense" : "label";
     n += c.widthIn == 4 ? "_4x6" : "_2x1";
     n += "/" + std::to_string(c.dpi) + "dpi/";
-    n += c.method == 4 ? std::string("adaptive") : "m" + std::to_string(c.method) + "_" + kHalftone[c.method];
+    n += c.method == 4 ? std::string("adaptive")
+                       : "m" + std::to_string(c.method) + "_" + kHalftone[c.method];
     n += c.quarter ? "/rot90" : "/rot0";
     if (c.mirror) {
         n += "/mirror";

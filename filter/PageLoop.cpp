@@ -25,7 +25,9 @@ namespace {
 const char kSource[] = "rastovortspl";
 
 // The page buffer's address as the log shows it: its low 32 bits.
-unsigned int AddressLow32(const void *p) { return (unsigned int)(uintptr_t)p; }
+unsigned int AddressLow32(const void *p) {
+    return (unsigned int)(uintptr_t)p;
+}
 
 // The renderer keeps nothing between calls: a fresh one for every call.
 int StartDoc(FILE *out) {

@@ -65,10 +65,8 @@ int DescribeRasterPage(const cups_page_header2_t *h, int isFirstPage, tagPAGELAY
 }
 
 CRowStore::CRowStore(const tagPAGELAYOUT &dst, const tagPAGELAYOUT &src)
-    : m_kind(kColour),
-      m_copyPixels(src.dwWidth < dst.dwWidth ? src.dwWidth : dst.dwWidth),
-      m_dstPixelBytes(dst.dwBytesPerPixel),
-      m_dstRowBytes(dst.dwRowBytes) {
+    : m_kind(kColour), m_copyPixels(src.dwWidth < dst.dwWidth ? src.dwWidth : dst.dwWidth),
+      m_dstPixelBytes(dst.dwBytesPerPixel), m_dstRowBytes(dst.dwRowBytes) {
     if (dst.dwBytesPerPixel == 3) {
         m_kind = src.dwBytesPerPixel == 3 ? kColour : kWiden;
     } else {
@@ -101,8 +99,9 @@ void CRowStore::Store(unsigned char *row, const unsigned char *line) const {
     case kNarrow:
         // The conversion's own grey weights for red, green and blue.
         for (uint32_t i = 0; i < n; ++i) {
-            row[i] = (unsigned char)((11 * line[3 * i] + 16 * line[3 * i + 1] +
-                                      5 * line[3 * i + 2]) >> 5);
+            row[i] =
+                (unsigned char)((11 * line[3 * i] + 16 * line[3 * i + 1] + 5 * line[3 * i + 2]) >>
+                                5);
         }
         break;
     }

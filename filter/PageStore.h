@@ -19,11 +19,11 @@ int DescribeRasterPage(const cups_page_header2_t *header, int isFirstPage, tagPA
 // narrowed when the depths differ, the row cut at dst's width and filled out
 // with white where src is narrower. Padding bytes are not touched.
 class CRowStore {
-public:
+  public:
     CRowStore(const tagPAGELAYOUT &dst, const tagPAGELAYOUT &src);
     void Store(unsigned char *row, const unsigned char *line) const;
 
-private:
+  private:
     enum Kind { kColour, kGrey, kWiden, kNarrow };
     Kind m_kind;
     uint32_t m_copyPixels;

@@ -19,8 +19,7 @@ struct tagCHOICES {
 
 // The non-empty counters of hist[lo..hi]: their levels and counts, in
 // order; returns how many.
-int NonEmptyLevels(const uint64_t *hist, int lo, int hi, int *levels, double *counts)
-{
+int NonEmptyLevels(const uint64_t *hist, int lo, int hi, int *levels, double *counts) {
     int nz = 0;
     for (int i = lo; i <= hi; ++i)
         if (hist[i] != 0) {
@@ -34,8 +33,7 @@ int NonEmptyLevels(const uint64_t *hist, int lo, int hi, int *levels, double *co
 // The three criteria that score a split of the non-empty levels into the
 // first a + 1 and the rest: least within-class variance (otsu), minimum
 // error and maximum entropy.
-void ChooseBySplit(const int *levels, const double *counts, int nz, tagCHOICES &c)
-{
+void ChooseBySplit(const int *levels, const double *counts, int nz, tagCHOICES &c) {
     double n = 0.0, s1 = 0.0, s2 = 0.0;
     for (int a = 0; a < nz; ++a) {
         const double i = levels[a];
@@ -63,8 +61,8 @@ void ChooseBySplit(const int *levels, const double *counts, int nz, tagCHOICES &
             c.otsu = k;
         }
         if (var0 > 0 && var1 > 0) {
-            const double scoreB = w0 * std::log(w0 / std::sqrt(var0)) +
-                                  w1 * std::log(w1 / std::sqrt(var1));
+            const double scoreB =
+                w0 * std::log(w0 / std::sqrt(var0)) + w1 * std::log(w1 / std::sqrt(var1));
             if (c.minError < 0 || scoreB > bestB) {
                 bestB = scoreB;
                 c.minError = k;
@@ -90,8 +88,7 @@ void ChooseBySplit(const int *levels, const double *counts, int nz, tagCHOICES &
 // Moment balance: every candidate k in [lo, hi). Its sums are sums of
 // integers far below 2^53, exact in any order, so they are formed from
 // integer running totals: below(k) = k^2 W0 - 2k M0 + Q0 over class 0.
-int ChooseByMoment(const uint64_t *hist, const int *levels, int nz, int lo, int hi)
-{
+int ChooseByMoment(const uint64_t *hist, const int *levels, int nz, int lo, int hi) {
     int64_t nI = 0, m1I = 0, q1I = 0;
     for (int a = 0; a < nz; ++a) {
         const int64_t i = levels[a];
@@ -133,8 +130,7 @@ int ChooseByMoment(const uint64_t *hist, const int *levels, int nz, int lo, int 
 // candidate k whose own counter is empty splits the values exactly like
 // k - 1, so the three split-only criteria (all but the moment balance)
 // score it identically and it can never replace the earlier one.
-tagCHOICES Choose(const uint64_t *hist, int lo, int hi)
-{
+tagCHOICES Choose(const uint64_t *hist, int lo, int hi) {
     int levels[256];
     double counts[256];
     const int nz = NonEmptyLevels(hist, lo, hi, levels, counts);
@@ -155,12 +151,11 @@ struct tagRESAMPLER {
     int32_t *x0;
     int32_t *x1;
     float *wx;
-    float *rowTerm;  // per source column: p(c, y0) + (p(c, y1) - p(c, y0)) wy
+    float *rowTerm; // per source column: p(c, y0) + (p(c, y1) - p(c, y0)) wy
 };
 
-bool ResamplerInit(tagRESAMPLER &r, const unsigned char *src, int64_t sw, int64_t sh,
-                   int64_t ss, int64_t tw, int64_t th, int64_t cols)
-{
+bool ResamplerInit(tagRESAMPLER &r, const unsigned char *src, int64_t sw, int64_t sh, int64_t ss,
+                   int64_t tw, int64_t th, int64_t cols) {
     r.src = src;
     r.sw = sw;
     r.sh = sh;
@@ -186,16 +181,14 @@ bool ResamplerInit(tagRESAMPLER &r, const unsigned char *src, int64_t sw, int64_
     return true;
 }
 
-void ResamplerFree(tagRESAMPLER &r)
-{
+void ResamplerFree(tagRESAMPLER &r) {
     std::free(r.x0);
     std::free(r.x1);
     std::free(r.wx);
     std::free(r.rowTerm);
 }
 
-void ResamplerRow(tagRESAMPLER &r, int64_t y, unsigned char *out)
-{
+void ResamplerRow(tagRESAMPLER &r, int64_t y, unsigned char *out) {
     const float fy = (float)y * r.sy;
     int64_t y0 = (int64_t)fy;
     if (y0 > r.sh - 1)
@@ -221,8 +214,7 @@ struct tagBLOCKGRID {
 
 // A block's threshold mixed with the whole image's by weight, shifted by
 // offset, clamped to a byte.
-unsigned char BlockCell(int t, int global, float weight, int offset)
-{
+unsigned char BlockCell(int t, int global, float weight, int offset) {
     const float value = (float)t * (1.0f - weight) + (float)global * weight + (float)offset;
     if (value > 255.0f)
         return 255;
@@ -232,8 +224,7 @@ unsigned char BlockCell(int t, int global, float weight, int offset)
 }
 
 bool FillBlockGrid(tagBLOCKGRID &g, const unsigned char *src, int width, int height, int stride,
-                   int method, int offset, float weight)
-{
+                   int method, int offset, float weight) {
     const int global = OptimalThreshold(method, src, width, height, stride, nullptr);
     if (global < 0)
         return false;
@@ -241,8 +232,7 @@ bool FillBlockGrid(tagBLOCKGRID &g, const unsigned char *src, int width, int hei
     auto edge = [](int64_t v) { return (int32_t)(v > INT_MAX ? INT_MAX : v); };
     for (int64_t by = 0; by < g.rows; ++by) {
         for (int64_t bx = 0; bx < g.cols; ++bx) {
-            tagRECT region = {edge(bx * b), edge((by + 1) * b), edge((bx + 1) * b),
-                              edge(by * b)};
+            tagRECT region = {edge(bx * b), edge((by + 1) * b), edge((bx + 1) * b), edge(by * b)};
             const int t = OptimalThreshold(method, src, width, height, stride, &region);
             if (t < 0)
                 return false;
@@ -255,8 +245,7 @@ bool FillBlockGrid(tagBLOCKGRID &g, const unsigned char *src, int width, int hei
 // The two-level image, rows outStride bytes apart, calloc'ed into *out: a
 // pixel at or above its threshold is white (black when negative).
 bool ThresholdRows(const tagBLOCKGRID &g, const unsigned char *src, int width, int height,
-                   int stride, int64_t outStride, int negative, unsigned char **out)
-{
+                   int stride, int64_t outStride, int negative, unsigned char **out) {
     // The threshold map is made a row at a time and only over the image: the
     // whole map of cols*block x rows*block can be far larger than the image.
     unsigned char *dst = (unsigned char *)std::calloc((size_t)(height * outStride), 1);
@@ -284,11 +273,10 @@ bool ThresholdRows(const tagBLOCKGRID &g, const unsigned char *src, int width, i
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int OptimalThreshold(int method, const unsigned char *data, int width, int height, int stride,
-                     tagRECT *region)
-{
+                     tagRECT *region) {
     if (data == nullptr || stride < 0)
         return -1;
     int64_t x0 = 0, x1 = width, y0 = 0, y1 = height;
@@ -323,10 +311,18 @@ int OptimalThreshold(int method, const unsigned char *data, int width, int heigh
     const tagCHOICES c = Choose(hist, lo, hi);
     int chosen;
     switch (method) {
-    case 1: chosen = c.otsu; break;
-    case 2: chosen = c.minError; break;
-    case 3: chosen = c.entropy; break;
-    case 4: chosen = c.moment; break;
+    case 1:
+        chosen = c.otsu;
+        break;
+    case 2:
+        chosen = c.minError;
+        break;
+    case 3:
+        chosen = c.entropy;
+        break;
+    case 4:
+        chosen = c.moment;
+        break;
     default: {
         int sum = 0, count = 0;
         const int all[4] = {c.otsu, c.minError, c.entropy, c.moment};
@@ -345,8 +341,7 @@ int OptimalThreshold(int method, const unsigned char *data, int width, int heigh
 }
 
 int Resample(const unsigned char *src, int srcWidth, int srcHeight, int srcStride, int dstWidth,
-             int dstHeight, unsigned char **dst)
-{
+             int dstHeight, unsigned char **dst) {
     if (dstWidth <= 0 || dstHeight <= 0)
         return 0;
     if (dstWidth == srcWidth && dstHeight == srcHeight)
@@ -371,14 +366,13 @@ int Resample(const unsigned char *src, int srcWidth, int srcHeight, int srcStrid
 }
 
 bool AdaptiveThreshold(const unsigned char *src, int width, int height, int stride,
-                       unsigned char **out, int *outLength, int negative, int method,
-                       int blockSize, int offset, float weight)
-{
+                       unsigned char **out, int *outLength, int negative, int method, int blockSize,
+                       int offset, float weight) {
     if (src == nullptr || out == nullptr || outLength == nullptr)
         return false;
     const int64_t b = blockSize < 8 ? 8 : blockSize;
     if (!(weight >= 0.0f))
-        weight = 0.0f;  // NaN included
+        weight = 0.0f; // NaN included
     if (weight > 1.0f)
         weight = 1.0f;
     if (width <= 0 || height <= 0)

@@ -11,16 +11,14 @@ namespace {
 
 const COLORLEVELSITEM kDefaultItem = {1.0f, 0, 255, 0, 255};
 
-void ResetTable(unsigned char *table)
-{
+void ResetTable(unsigned char *table) {
     for (int v = 0; v < 256; ++v)
         table[v] = (unsigned char)v;
 }
 
 // Rounded and truncated like a plain (int) cast, but a NaN or an
 // out-of-range value never reaches the conversion.
-int ClampToByte(double x)
-{
+int ClampToByte(double x) {
     if (!(x >= 0.0))
         return 0;
     if (x >= 255.0)
@@ -28,8 +26,7 @@ int ClampToByte(double x)
     return (int)x;
 }
 
-void BuildLevels(const COLORLEVELSITEM &item, unsigned char *table)
-{
+void BuildLevels(const COLORLEVELSITEM &item, unsigned char *table) {
     const int inLow = item.byInLow;
     const int inHigh = item.byInHigh;
     // Equal black and white points make a step at that value.
@@ -67,8 +64,7 @@ struct tagROWMAP {
     int64_t sy;
 };
 
-tagROWMAP MapRow(int code, int64_t i, int64_t w, int64_t h, int64_t dx, int64_t dy)
-{
+tagROWMAP MapRow(int code, int64_t i, int64_t w, int64_t h, int64_t dx, int64_t dy) {
     switch (code) {
     case 0:
         return {i + dx, 0, w - 1 + dy, -1};
@@ -84,19 +80,19 @@ tagROWMAP MapRow(int code, int64_t i, int64_t w, int64_t h, int64_t dx, int64_t 
 struct tagSCAN {
     const unsigned char *src;
     int64_t srcStride;
-    int64_t rows;     // source rows that can be read, the last one maybe in part
-    int64_t lastRow;  // pixels that can be read in the last of them
-    int64_t width;    // source pixels per row
-    int64_t pageW;    // columns that count for the rectangle: [0, pageW)
-    int64_t pageH;    // rows that count for the rectangle: [0, pageH)
-    int64_t workWidth;   // pixels per work row
-    int64_t workHeight;  // work rows
-    int64_t workStride;  // bytes from one work row to the next
+    int64_t rows;       // source rows that can be read, the last one maybe in part
+    int64_t lastRow;    // pixels that can be read in the last of them
+    int64_t width;      // source pixels per row
+    int64_t pageW;      // columns that count for the rectangle: [0, pageW)
+    int64_t pageH;      // rows that count for the rectangle: [0, pageH)
+    int64_t workWidth;  // pixels per work row
+    int64_t workHeight; // work rows
+    int64_t workStride; // bytes from one work row to the next
     unsigned char *work;
     int code;
     int64_t dx;
     int64_t dy;
-    const int *k11;   // weighted component curves (brightness/contrast)
+    const int *k11; // weighted component curves (brightness/contrast)
     const int *k16;
     const int *k5;
     const unsigned char *levels;
@@ -105,18 +101,15 @@ struct tagSCAN {
 };
 
 // All bytes of the 8-byte word are 250 or more.
-inline bool AllNearWhite(uint64_t x)
-{
+inline bool AllNearWhite(uint64_t x) {
     const uint64_t hi = 0x8080808080808080ull;
     const uint64_t six = 0x0606060606060606ull;
-    const uint64_t y = ~x;  // a byte >= 250 is a byte < 6 here
+    const uint64_t y = ~x; // a byte >= 250 is a byte < 6 here
     return ((y | ((y | hi) - six)) & hi) == 0;
 }
 
 // The eight pixels from p on are all paper white.
-template <int Depth>
-inline bool EightNearWhite(const unsigned char *p)
-{
+template <int Depth> inline bool EightNearWhite(const unsigned char *p) {
     uint64_t w0;
     std::memcpy(&w0, p, 8);
     if (!AllNearWhite(w0))
@@ -139,8 +132,7 @@ struct tagBOUNDS {
 // inked extent.
 template <int Depth, bool Curve>
 inline void ScanPixel(const tagSCAN &s, const tagROWMAP &m, const unsigned char *p, int64_t j,
-                      tagBOUNDS &b)
-{
+                      tagBOUNDS &b) {
     int blue, green, red;
     if (Depth == 24) {
         blue = p[0];
@@ -171,9 +163,7 @@ inline void ScanPixel(const tagSCAN &s, const tagROWMAP &m, const unsigned char 
         s.work[y * s.workStride + x] = v;
 }
 
-template <int Depth, bool Curve>
-void ScanPage(tagSCAN &s)
-{
+template <int Depth, bool Curve> void ScanPage(tagSCAN &s) {
     constexpr int64_t kBpp = Depth / 8;
     tagBOUNDS b = {INT64_MAX, -1, INT64_MAX, -1};
     for (int64_t i = 0; i < s.rows; ++i) {
@@ -198,8 +188,7 @@ void ScanPage(tagSCAN &s)
     s.maxY = b.maxY;
 }
 
-void EmptyResult(unsigned int *outLength, tagBITMAPINFOHEADER *header, tagRECT *rect)
-{
+void EmptyResult(unsigned int *outLength, tagBITMAPINFOHEADER *header, tagRECT *rect) {
     rect->left = rect->top = rect->right = rect->bottom = 0;
     *outLength = 0;
     header->biBitCount = 8;
@@ -211,9 +200,8 @@ void EmptyResult(unsigned int *outLength, tagBITMAPINFOHEADER *header, tagRECT *
 // The source as far as it can be read. A buffer shorter than the header
 // promises (a later page smaller than the first) is read only as far as it
 // goes; a length of 0 gives no bound.
-void SetSource(tagSCAN &s, const unsigned char *src, unsigned int srcLength, int64_t w,
-               int64_t h, int depth)
-{
+void SetSource(tagSCAN &s, const unsigned char *src, unsigned int srcLength, int64_t w, int64_t h,
+               int depth) {
     const int64_t srcStride = ((depth * w + 31) / 32) * 4;
     int64_t rows = h, lastRow = w;
     if (srcLength != 0 && (int64_t)srcLength < h * srcStride) {
@@ -237,8 +225,7 @@ void SetSource(tagSCAN &s, const unsigned char *src, unsigned int srcLength, int
 
 // The white work image the page is turned into: a quarter turn swaps its
 // sides. False when it cannot be allocated.
-bool MakeWorkImage(tagSCAN &s, int orientation, int maxWidth)
-{
+bool MakeWorkImage(tagSCAN &s, int orientation, int maxWidth) {
     const bool quarter = orientation == 0 || orientation == 2;
     int64_t workWidth = quarter ? s.pageH : s.width;
     const int64_t workHeight = quarter ? s.width : s.pageH;
@@ -263,8 +250,7 @@ bool MakeWorkImage(tagSCAN &s, int orientation, int maxWidth)
     return true;
 }
 
-void BuildBrightContrast(int16_t *table, int brightness, int contrast)
-{
+void BuildBrightContrast(int16_t *table, int brightness, int contrast) {
     const float s = (float)((int64_t)contrast + 100) / 100.0f;
     const float o = (float)((int64_t)brightness + 128);
     for (int k = -128; k < 128; ++k) {
@@ -292,13 +278,13 @@ struct tagGREYTABLES {
 };
 
 void BuildGreyTables(const unsigned char (*levelsTable)[256], const int16_t *curve,
-                     tagGREYTABLES &t)
-{
+                     tagGREYTABLES &t) {
     // The three channel tables are equal here, yet the weighted mix is kept
     // so that any channel table gives its share.
     for (int g = 0; g < 256; ++g)
         t.levels[g] = (unsigned char)((11 * levelsTable[0][g] + 16 * levelsTable[1][g] +
-                                       5 * levelsTable[2][g]) >> 5);
+                                       5 * levelsTable[2][g]) >>
+                                      5);
     for (int c = 0; c < 256; ++c) {
         t.k11[c] = 11 * curve[c];
         t.k16[c] = 16 * curve[c];
@@ -306,8 +292,7 @@ void BuildGreyTables(const unsigned char (*levelsTable)[256], const int16_t *cur
     }
 }
 
-void Scan(tagSCAN &s, int depth, bool curve)
-{
+void Scan(tagSCAN &s, int depth, bool curve) {
     if (depth == 24)
         curve ? ScanPage<24, true>(s) : ScanPage<24, false>(s);
     else
@@ -322,8 +307,7 @@ struct tagCROP {
     int64_t rows;
 };
 
-tagCROP CropToInk(const tagSCAN &s, tagRECT *rect)
-{
+tagCROP CropToInk(const tagSCAN &s, tagRECT *rect) {
     const int64_t left = s.minX - s.minX % 8;
     int64_t ow = s.maxX - left + 1;
     ow = (ow + 7) / 8 * 8;
@@ -336,8 +320,7 @@ tagCROP CropToInk(const tagSCAN &s, tagRECT *rect)
 
 // The caller's buffer when it has one (0 if too small), else a white one
 // malloc'ed for it (0 if that fails).
-unsigned char *OutputBuffer(unsigned char **out, unsigned int *outLength, uint64_t outSize)
-{
+unsigned char *OutputBuffer(unsigned char **out, unsigned int *outLength, uint64_t outSize) {
     unsigned char *dst = *out;
     if (dst != nullptr)
         return outSize > *outLength ? nullptr : dst;
@@ -349,8 +332,7 @@ unsigned char *OutputBuffer(unsigned char **out, unsigned int *outLength, uint64
     return dst;
 }
 
-void CopyCrop(const tagSCAN &s, const tagCROP &c, unsigned char *dst)
-{
+void CopyCrop(const tagSCAN &s, const tagCROP &c, unsigned char *dst) {
     // Rows of the rectangle beyond the work image (a quarter turn of a page
     // taller than wide, shifted down) have nothing to copy: they stay white.
     int64_t n = s.workStride < c.rowBytes ? s.workStride : c.rowBytes;
@@ -366,10 +348,9 @@ void CopyCrop(const tagSCAN &s, const tagCROP &c, unsigned char *dst)
     }
 }
 
-}  // namespace
+} // namespace
 
-CBmpProcessing::CBmpProcessing()
-{
+CBmpProcessing::CBmpProcessing() {
     for (int k = 0; k < 4; ++k) {
         m_LevelsItem[k] = kDefaultItem;
         ResetTable(m_LevelsTable[k]);
@@ -380,8 +361,7 @@ CBmpProcessing::CBmpProcessing()
 
 CBmpProcessing::~CBmpProcessing() = default;
 
-void CBmpProcessing::SetColorLevelsData(COLORLEVELSITEM *item, int index)
-{
+void CBmpProcessing::SetColorLevelsData(COLORLEVELSITEM *item, int index) {
     if (item == nullptr || index < 0 || index > 3)
         return;
     if (index == 3) {
@@ -398,8 +378,7 @@ void CBmpProcessing::SetColorLevelsData(COLORLEVELSITEM *item, int index)
     InitColorLevelsTable(index);
 }
 
-void CBmpProcessing::InitColorLevelsTable(int index)
-{
+void CBmpProcessing::InitColorLevelsTable(int index) {
     if (index < 0 || index > 3)
         return;
     if (index == 3) {
@@ -418,11 +397,9 @@ void CBmpProcessing::InitColorLevelsTable(int index)
 int CBmpProcessing::CoverBMP2OutputFormat(unsigned char *src, unsigned int srcLength,
                                           unsigned char **out, unsigned int *outLength,
                                           tagBITMAPINFOHEADER *header, tagRECT *rect,
-                                          int orientation, int dx, int dy,
-                                          COLORLEVELSITEM levels, int mirror, int brightness,
-                                          int contrast, int maxWidth)
-{
-    (void)mirror;  // mirroring happens when the bitmap is packed
+                                          int orientation, int dx, int dy, COLORLEVELSITEM levels,
+                                          int mirror, int brightness, int contrast, int maxWidth) {
+    (void)mirror; // mirroring happens when the bitmap is packed
     if (out == nullptr || outLength == nullptr || header == nullptr || rect == nullptr)
         return 0;
     const int64_t w = header->biWidth;

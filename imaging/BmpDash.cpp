@@ -7,17 +7,15 @@ namespace {
 
 // The run's length in whole millimetres, rounded, saturated at the largest
 // 16-bit length so a very long run still counts as long.
-int RunMillimetres(long long count, int dpi)
-{
+int RunMillimetres(long long count, int dpi) {
     const double mm = (double)count / (double)dpi * 25.4 + 0.5;
     return mm >= 32767.0 ? 32767 : (int)mm;
 }
 
-}  // namespace
+} // namespace
 
 int CBmpProcessing::ResetBlackLineData(unsigned char *start, unsigned int length, short black,
-                                       short white, short bitsPerPixel)
-{
+                                       short white, short bitsPerPixel) {
     if (start == nullptr)
         return 0;
     // A negative interval or an empty period leaves the line solid.
@@ -33,21 +31,20 @@ int CBmpProcessing::ResetBlackLineData(unsigned char *start, unsigned int length
 
 void CBmpProcessing::DashSolidLines(unsigned char *image, int width, int height, int stride,
                                     short minLengthMm, short dpi, short black, short white,
-                                    short bitsPerPixel)
-{
+                                    short bitsPerPixel) {
     if (image == nullptr || width <= 0 || height <= 0 || stride < width || dpi <= 0)
         return;
     const short period = (short)(black + white);
     if (black < 0 || white < 0 || period <= 0)
         return;
-    int count = 0;  // black bytes in a row, carried to the next row's start
+    int count = 0; // black bytes in a row, carried to the next row's start
     unsigned char *runEnd = nullptr;
     for (int y = 0; y < height; ++y) {
         unsigned char *row = image + (long long)y * stride;
         if (count > 0 && RunMillimetres(count, dpi) >= minLengthMm)
             ResetBlackLineData(runEnd - count, (unsigned int)count, black, white, bitsPerPixel);
         count = 0;
-        int x = 1;  // column 0 never belongs to a run
+        int x = 1; // column 0 never belongs to a run
         while (x < width) {
             const void *z = std::memchr(row + x, 0, (size_t)(width - x));
             if (z == nullptr)
@@ -58,7 +55,7 @@ void CBmpProcessing::DashSolidLines(unsigned char *image, int width, int height,
                 ++e;
             count = e - begin;
             if (e == width) {
-                runEnd = row + width;  // may go on at the next row's start
+                runEnd = row + width; // may go on at the next row's start
                 break;
             }
             if (RunMillimetres(count, dpi) >= minLengthMm)

@@ -18,30 +18,46 @@ constexpr int kMaxRows = 16;
 // when v > rows[phase(y)][x mod kChunk].
 struct tagSCREEN {
     unsigned char rows[kMaxRows][kChunk];
-    int period;  // distinct row phases
+    int period; // distinct row phases
 };
 
-int RowPhase(int method, unsigned int y)
-{
+int RowPhase(int method, unsigned int y) {
     switch (method) {
-    case 3: return (int)(y % 8);
-    case 5: return (int)(y % 16);
-    case 7: return (int)(y % 15);
-    case 8: return (int)(y % 4);
-    case 9: return (int)(y % 16);
-    default: return 0;
+    case 3:
+        return (int)(y % 8);
+    case 5:
+        return (int)(y % 16);
+    case 7:
+        return (int)(y % 15);
+    case 8:
+        return (int)(y % 4);
+    case 9:
+        return (int)(y % 16);
+    default:
+        return 0;
     }
 }
 
-void BuildScreen(int method, tagSCREEN &s)
-{
+void BuildScreen(int method, tagSCREEN &s) {
     switch (method) {
-    case 3: s.period = 8; break;
-    case 5: s.period = 16; break;
-    case 7: s.period = 15; break;
-    case 8: s.period = 4; break;
-    case 9: s.period = 16; break;
-    default: s.period = 1; break;
+    case 3:
+        s.period = 8;
+        break;
+    case 5:
+        s.period = 16;
+        break;
+    case 7:
+        s.period = 15;
+        break;
+    case 8:
+        s.period = 4;
+        break;
+    case 9:
+        s.period = 16;
+        break;
+    default:
+        s.period = 1;
+        break;
     }
     const int columns = method == 7 ? 15 : (method == 8 ? 4 : (method == 3 ? 8 : 16));
     for (int y = 0; y < s.period; ++y) {
@@ -54,14 +70,12 @@ void BuildScreen(int method, tagSCREEN &s)
     }
 }
 
-inline unsigned char Clamp255(int v)
-{
+inline unsigned char Clamp255(int v) {
     return (unsigned char)(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
 void FloydSteinberg(unsigned char *src, unsigned char *dst, size_t height, size_t width,
-                    size_t stride, unsigned char light, unsigned char dark)
-{
+                    size_t stride, unsigned char light, unsigned char dark) {
     for (size_t y = 0; y < height; ++y) {
         unsigned char *row = src + y * stride;
         unsigned char *out = dst + y * stride;
@@ -77,7 +91,7 @@ void FloydSteinberg(unsigned char *src, unsigned char *dst, size_t height, size_
                 e = v;
             }
             if (e == 0)
-                continue;  // all four shares are 0
+                continue; // all four shares are 0
             if (x + 1 < width)
                 row[x + 1] = Clamp255(row[x + 1] + 7 * e / 16);
             if (next != nullptr) {
@@ -94,8 +108,7 @@ void FloydSteinberg(unsigned char *src, unsigned char *dst, size_t height, size_
 // Levels stay within -72 ... 216: a cell's error is at most 72 in size and
 // the weights add up to 42/42, so 16 bits hold every working value.
 void Stucki(const unsigned char *src, unsigned char *dst, size_t height, size_t width,
-            size_t stride, unsigned char light, unsigned char dark)
-{
+            size_t stride, unsigned char light, unsigned char dark) {
     if (height <= 2 || width <= 2 || width > SIZE_MAX / sizeof(int16_t) / height)
         return;
     int16_t *grid = (int16_t *)std::malloc(height * width * sizeof(int16_t));
@@ -149,9 +162,8 @@ void Stucki(const unsigned char *src, unsigned char *dst, size_t height, size_t 
     std::free(grid);
 }
 
-void Screen(int method, const unsigned char *src, unsigned char *dst, size_t height,
-            size_t width, size_t stride, unsigned char flip)
-{
+void Screen(int method, const unsigned char *src, unsigned char *dst, size_t height, size_t width,
+            size_t stride, unsigned char flip) {
     tagSCREEN screen;
     BuildScreen(method, screen);
     for (size_t y = 0; y < height; ++y) {
@@ -168,12 +180,11 @@ void Screen(int method, const unsigned char *src, unsigned char *dst, size_t hei
     }
 }
 
-}  // namespace
+} // namespace
 
-int CBmpProcessing::Dither(int method, unsigned char *src, unsigned char *dst,
-                           unsigned int height, unsigned int width, unsigned int stride,
-                           unsigned int unused, int negative)
-{
+int CBmpProcessing::Dither(int method, unsigned char *src, unsigned char *dst, unsigned int height,
+                           unsigned int width, unsigned int stride, unsigned int unused,
+                           int negative) {
     (void)unused;
     if (src == nullptr || dst == nullptr)
         return 1;

@@ -17,7 +17,7 @@ struct COLORLEVELSITEM {
 static_assert(sizeof(COLORLEVELSITEM) == 8, "levels item layout");
 
 class CBmpProcessing {
-public:
+  public:
     CBmpProcessing();
     virtual ~CBmpProcessing();
 
@@ -27,10 +27,9 @@ public:
     // 1 on success (an empty page included), 0 when a caller's buffer is too
     // small. The output buffer is malloc'ed unless the caller supplies one.
     int CoverBMP2OutputFormat(unsigned char *src, unsigned int srcLength, unsigned char **out,
-                              unsigned int *outLength, tagBITMAPINFOHEADER *header,
-                              tagRECT *rect, int orientation, int dx, int dy,
-                              COLORLEVELSITEM levels, int mirror, int brightness, int contrast,
-                              int maxWidth);
+                              unsigned int *outLength, tagBITMAPINFOHEADER *header, tagRECT *rect,
+                              int orientation, int dx, int dy, COLORLEVELSITEM levels, int mirror,
+                              int brightness, int contrast, int maxWidth);
 
     // Two-level image into dst; methods 1, 2, 3, 5, 6, 7, 8, 9. Always 1.
     int Dither(int method, unsigned char *src, unsigned char *dst, unsigned int height,
@@ -54,8 +53,8 @@ public:
 
 // Block-wise adaptive thresholding; output is calloc'ed, owned by the caller.
 bool AdaptiveThreshold(const unsigned char *src, int width, int height, int stride,
-                       unsigned char **out, int *outLength, int negative, int method,
-                       int blockSize, int offset, float weight);
+                       unsigned char **out, int *outLength, int negative, int method, int blockSize,
+                       int offset, float weight);
 // Threshold 0..254 of the image (or region), or -1.
 int OptimalThreshold(int method, const unsigned char *data, int width, int height, int stride,
                      tagRECT *region);

@@ -6,10 +6,10 @@ namespace rvc_dither {
 
 // Indexed [x mod 8][y mod 8].
 constexpr unsigned char kB8[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},   {48, 16, 56, 24, 50, 18, 58, 26},
-    {12, 44, 4, 36, 14, 46, 6, 38},  {60, 28, 52, 20, 62, 30, 54, 22},
-    {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21},
+    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
+    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
+    {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
 };
 
 // Indexed [x mod 16][y mod 16].
@@ -52,8 +52,7 @@ constexpr unsigned char kS15[14][15] = {
 };
 
 // Indexed [y mod 4][x mod 4].
-constexpr unsigned char kB4[4][4] = {
-    {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+constexpr unsigned char kB4[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
 // Indexed [y mod 8][(x mod 16 + (y AND 8)) mod 16].
 constexpr unsigned char kS8[8][16] = {
@@ -68,8 +67,7 @@ constexpr unsigned char kS8[8][16] = {
 };
 
 // The rule of each thresholding method for value v at (x, y), x and y >= 0.
-inline bool DirectLight(int method, int v, int x, int y)
-{
+inline bool DirectLight(int method, int v, int x, int y) {
     switch (method) {
     case 1:
         return v > 140;
@@ -93,9 +91,8 @@ inline bool DirectLight(int method, int v, int x, int y)
 // The largest v that is still dark at (x, y) (255: never light). Every
 // rule above is light for all values from some v up, so a binary search
 // finds it.
-inline int ScreenThreshold(int method, int x, int y)
-{
-    int lo = 0, hi = 256;  // first light value lies in [lo, hi]
+inline int ScreenThreshold(int method, int x, int y) {
+    int lo = 0, hi = 256; // first light value lies in [lo, hi]
     while (lo < hi) {
         const int mid = (lo + hi) / 2;
         if (DirectLight(method, mid, x, y))
@@ -106,6 +103,6 @@ inline int ScreenThreshold(int method, int x, int y)
     return lo > 255 ? 255 : (lo == 0 ? 0 : lo - 1);
 }
 
-}  // namespace rvc_dither
+} // namespace rvc_dither
 
 #endif

@@ -54,7 +54,7 @@ struct LogData {
 };
 
 class ILogManager {
-public:
+  public:
     virtual ~ILogManager() {}
     virtual bool config(const char *configPath) = 0;
     virtual bool configFromString(const char *configText) = 0;
@@ -100,6 +100,7 @@ void LogPrintf(int level, const char *file, int line, const char *format, ...)
 } // namespace tslog
 
 // Debug trace for the main logger.
-#define RVC_TRACE(file, line, ...) ::tslog::LogPrintf(::tslog::LOG_DEBUG, (file), (line), __VA_ARGS__)
+#define RVC_TRACE(file, line, ...)                                                                 \
+    ::tslog::LogPrintf(::tslog::LOG_DEBUG, (file), (line), __VA_ARGS__)
 
 #endif

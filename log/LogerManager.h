@@ -3,8 +3,8 @@
 #ifndef RVC_LOG_LOGERMANAGER_H
 #define RVC_LOG_LOGERMANAGER_H
 
-#include "log/ILogManager.h"
 #include "LogHelpers.h"
+#include "log/ILogManager.h"
 
 #include <atomic>
 #include <list>

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "log/ILogManager.h"
 #include "RenderMath.h"
+#include "log/ILogManager.h"
 #include "render/TSPLRenderClass.h"
 
 namespace {

@@ -44,7 +44,9 @@ inline int32_t ScaleDots(int32_t dpi, int32_t dots, int32_t resolution) {
 }
 
 // Raised to a multiple of 8 dots (one bitmap byte).
-inline int32_t Up8(int32_t v) { return Low32((int64_t)Low32((int64_t)v + 7) / 8 * 8); }
+inline int32_t Up8(int32_t v) {
+    return Low32((int64_t)Low32((int64_t)v + 7) / 8 * 8);
+}
 
 // Upright: portrait without the quarter turn, or landscape with it; every
 // other pair turns the page on the label.

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "log/ILogManager.h"
 #include "RenderMath.h"
+#include "log/ILogManager.h"
 
 namespace {
 
-bool WholeMillimetres(int64_t tenths) { return tenths % 10 == 0; }
+bool WholeMillimetres(int64_t tenths) {
+    return tenths % 10 == 0;
+}
 
 } // namespace
 
@@ -19,13 +21,21 @@ CTSPLRenderClass::CTSPLRenderClass()
 
 CTSPLRenderClass::~CTSPLRenderClass() {}
 
-void CTSPLRenderClass::SetOemCfgPointer(tagOEMCFG *cfg) { pOemCfg = cfg; }
+void CTSPLRenderClass::SetOemCfgPointer(tagOEMCFG *cfg) {
+    pOemCfg = cfg;
+}
 
-void CTSPLRenderClass::SetDevModePointer(_DEVMODE *dm) { pDevMode = dm; }
+void CTSPLRenderClass::SetDevModePointer(_DEVMODE *dm) {
+    pDevMode = dm;
+}
 
-void CTSPLRenderClass::SetOemPdevPointer(_OEMPDEV *pdev) { pOemPdev = pdev; }
+void CTSPLRenderClass::SetOemPdevPointer(_OEMPDEV *pdev) {
+    pOemPdev = pdev;
+}
 
-void CTSPLRenderClass::SetOutputStream(FILE *out) { pOutput = out; }
+void CTSPLRenderClass::SetOutputStream(FILE *out) {
+    pOutput = out;
+}
 
 // A short write counts as nothing written, so callers that stop on 0 stop on
 // a failed stream as well.
@@ -37,7 +47,9 @@ int CTSPLRenderClass::WriteBytes(const void *data, size_t length) {
     return written == length ? (int)written : 0;
 }
 
-int CTSPLRenderClass::WriteCommand(const char *text) { return WriteBytes(text, strlen(text)); }
+int CTSPLRenderClass::WriteCommand(const char *text) {
+    return WriteBytes(text, strlen(text));
+}
 
 int CTSPLRenderClass::OutPutCLSCommand() {
     RVC_TRACE("TSPLRenderClass", __LINE__, "Method OutPutCLSCommand in");
@@ -69,12 +81,12 @@ int CTSPLRenderClass::OutPutSizeCommand() {
     // The label's length runs along the feed, with one dot to spare.
     const bool upright = rvc_render::IsUpright(pDevMode->dmOrientation, pOemCfg->sRotate90);
     const _DEVMODE &dm = *pDevMode;
-    const int32_t length = upright ? pOemPdev->srcGdiInfo.szlPhysSize.cy
-                                   : pOemPdev->srcGdiInfo.szlPhysSize.cx;
-    const int32_t height = Low32(
-        (int64_t)rvc_render::ScaleDots(pOemCfg->sOutputYDPI, length,
-                                       upright ? dm.dmYResolution : dm.dmPrintQuality) +
-        1);
+    const int32_t length =
+        upright ? pOemPdev->srcGdiInfo.szlPhysSize.cy : pOemPdev->srcGdiInfo.szlPhysSize.cx;
+    const int32_t height =
+        Low32((int64_t)rvc_render::ScaleDots(pOemCfg->sOutputYDPI, length,
+                                             upright ? dm.dmYResolution : dm.dmPrintQuality) +
+              1);
     RVC_TRACE("TSPLRenderClass", __LINE__, "dmPrintQuality  is %d", (int)pDevMode->dmPrintQuality);
 
     int maxWidth = rvc_render::MmToDots(pOemCfg->sMaxOutputWidth, pOemCfg->sOutputXDPI);
@@ -227,8 +239,7 @@ int CTSPLRenderClass::OutPutBITMAPCommand(tagRECT &rect) {
     int32_t left8 = rect.left / 8 * 8;
     int32_t x = rect.left < 1 ? 0 : left8;
     int32_t y = rect.top < 0 ? 0 : rect.top;
-    int32_t widthBytes =
-        Low32(Low32((int64_t)rect.right - left8 + 8) / 8);
+    int32_t widthBytes = Low32(Low32((int64_t)rect.right - left8 + 8) / 8);
     int32_t height = Low32((int64_t)rect.bottom - rect.top + 1);
     char cmd[256];
     memset(cmd, 0, sizeof(cmd));

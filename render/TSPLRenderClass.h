@@ -19,7 +19,7 @@ struct tagPAGEBITMAP {
 };
 
 class CTSPLRenderClass {
-public:
+  public:
     CTSPLRenderClass();
     ~CTSPLRenderClass();
 
@@ -69,7 +69,7 @@ public:
     _OEMPDEV *pOemPdev;
     FILE *pOutput;
 
-private:
+  private:
     // One buffered write of a command or of bitmap bytes; the bytes written,
     // 0 when nothing (or not everything) was written.
     int WriteBytes(const void *data, size_t length);
@@ -87,6 +87,8 @@ private:
 };
 
 // True once a write to the stream has failed: nothing more is sent then.
-inline bool OutputStreamFailed(FILE *out) { return ferror(out) != 0; }
+inline bool OutputStreamFailed(FILE *out) {
+    return ferror(out) != 0;
+}
 
 #endif

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "RenderMath.h"
 #include "imaging/BmpProcessing.h"
 #include "log/ErrorReport.h"
 #include "log/ILogManager.h"
-#include "RenderMath.h"
 #include "render/TSPLRenderClass.h"
 
 namespace {
@@ -78,9 +78,9 @@ tagCONVERSION ConversionSettings(const tagOEMCFG &cfg, const _DEVMODE &dm) {
     c.levels.byOutLow = 0;
     c.levels.byOutHigh = 255;
     // No maximum width configured means no limit, not a limit of 0 dots.
-    c.maxWidth = cfg.sMaxOutputWidth == 0 ? INT32_MAX
-                                          : rvc_render::MmToDots(cfg.sMaxOutputWidth,
-                                                                 cfg.sOutputXDPI);
+    c.maxWidth = cfg.sMaxOutputWidth == 0
+                     ? INT32_MAX
+                     : rvc_render::MmToDots(cfg.sMaxOutputWidth, cfg.sOutputXDPI);
     return c;
 }
 
@@ -98,11 +98,10 @@ int ConvertPage(CBmpProcessing &proc, const tagOEMCFG &cfg, const _OEMPDEV &pdev
     ink->image = nullptr;
     ink->dwLength = 0;
     RVC_TRACE("TSPLRenderClass", __LINE__, "biWidth:%d, biHeight:%d, dwDataBuf2Len:%d",
-              (int)pdev.bmInfoHeader.biWidth, (int)pdev.bmInfoHeader.biHeight,
-              (int)ink->dwLength);
-    proc.CoverBMP2OutputFormat(pdev.bufStart, pdev.dwBufSize, &ink->image, &ink->dwLength,
-                               &header, &ink->rect, c.nOrientation, c.dx, c.dy, c.levels,
-                               cfg.sMirror, cfg.nBrightness, cfg.nContrast, c.maxWidth);
+              (int)pdev.bmInfoHeader.biWidth, (int)pdev.bmInfoHeader.biHeight, (int)ink->dwLength);
+    proc.CoverBMP2OutputFormat(pdev.bufStart, pdev.dwBufSize, &ink->image, &ink->dwLength, &header,
+                               &ink->rect, c.nOrientation, c.dx, c.dy, c.levels, cfg.sMirror,
+                               cfg.nBrightness, cfg.nContrast, c.maxWidth);
     const tagRECT &r = ink->rect;
     if (r.right == r.left || r.bottom == r.top) {
         return kPageBlank;

@@ -1,6 +1,6 @@
 // Device mode and page-device state from the first page header.
-#include "log/ILogManager.h"
 #include "settings/devmode.h"
+#include "log/ILogManager.h"
 #include "settings/NumberConv.h"
 
 #include <cstring>
@@ -11,8 +11,7 @@ const char *const kTraceFile = "InitalizeOemCfg";
 
 } // namespace
 
-void InitDevmode(_DEVMODE *dm, const cups_page_header2_t *header)
-{
+void InitDevmode(_DEVMODE *dm, const cups_page_header2_t *header) {
     if (dm == NULL || header == NULL)
         return;
     dm->dmOrientation = 0;
@@ -32,8 +31,7 @@ void InitDevmode(_DEVMODE *dm, const cups_page_header2_t *header)
     RVC_TRACE(kTraceFile, 479, "Init dmCollate: %d", (int)dm->dmCollate);
 }
 
-void InitOemPDEV(_OEMPDEV *pdev, const cups_page_header2_t *header)
-{
+void InitOemPDEV(_OEMPDEV *pdev, const cups_page_header2_t *header) {
     if (pdev == NULL || header == NULL)
         return;
     // No page is held until the page loop allocates one.

@@ -4,27 +4,24 @@
 #include <cstring>
 
 #include "log/ILogManager.h"
-#include "settings/oemcfg.h"
 #include "settings/NumberConv.h"
+#include "settings/oemcfg.h"
 
 namespace {
 
 const char *const kTraceFile = "InitalizeOemCfg";
 
 // "%d" shows the low 32 bits of a 64-bit member.
-int Shown(int64_t value)
-{
+int Shown(int64_t value) {
     return Low32(value);
 }
 
-int Shown(uint64_t value)
-{
+int Shown(uint64_t value) {
     return (int32_t)(uint32_t)value;
 }
 
 // The choice's number, or false when the option is missing (-1).
-bool ReadInt(const char *keyword, ppd_file_t *ppd, int *value)
-{
+bool ReadInt(const char *keyword, ppd_file_t *ppd, int *value) {
     *value = GetOptionChoiceIndex(keyword, ppd);
     return *value != -1;
 }
@@ -32,8 +29,7 @@ bool ReadInt(const char *keyword, ppd_file_t *ppd, int *value)
 // Millimetres in the PPD, tenths of a millimetre in the record: the
 // product is taken in single precision and truncated. Values without a
 // 32-bit tenfold (not-a-number, beyond the range) are clamped.
-bool ReadTenths(const char *keyword, ppd_file_t *ppd, int32_t *tenths)
-{
+bool ReadTenths(const char *keyword, ppd_file_t *ppd, int32_t *tenths) {
     float mm = GetOptionChoiceIndexf(keyword, ppd);
     if (mm == -1.0f)
         return false;
@@ -51,8 +47,7 @@ bool ReadTenths(const char *keyword, ppd_file_t *ppd, int32_t *tenths)
 
 } // namespace
 
-void InitMirror(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitMirror(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Mirror", ppd, &v))
         return;
@@ -60,8 +55,7 @@ void InitMirror(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 61, "Init sMirror: %d", (int)cfg->sMirror);
 }
 
-void InitRotation(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitRotation(tagOEMCFG *cfg, ppd_file_t *ppd) {
     if (cfg == NULL || ppd == NULL)
         return;
     // The two components select the quarter turns; unknown choices, a
@@ -90,8 +84,7 @@ void InitRotation(tagOEMCFG *cfg, ppd_file_t *ppd)
               (int)cfg->sRotate90);
 }
 
-void InitNegativeFilm(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitNegativeFilm(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("NegativeFilm", ppd, &v))
         return;
@@ -99,8 +92,7 @@ void InitNegativeFilm(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 108, "Init bNegative: %d", (int)cfg->bNegative);
 }
 
-void InitDensity(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitDensity(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Density", ppd, &v))
         return;
@@ -108,8 +100,7 @@ void InitDensity(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 122, "Init sDensity: %d", Shown(cfg->sDensity));
 }
 
-void InitHorizontalOffset(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitHorizontalOffset(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("HorizontalOffset", ppd, &v))
         return;
@@ -117,8 +108,7 @@ void InitHorizontalOffset(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 136, "Init sHrzDir: %d", Shown(cfg->sHrzDir));
 }
 
-void InitHorizontalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitHorizontalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int32_t t;
     if (cfg == NULL || ppd == NULL || !ReadTenths("HorizontalOffsetValue", ppd, &t))
         return;
@@ -126,8 +116,7 @@ void InitHorizontalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 150, "Init sHrzOffset: %d", Shown(cfg->sHrzOffset));
 }
 
-void InitVerticalOffset(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitVerticalOffset(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("VerticalOffset", ppd, &v))
         return;
@@ -135,8 +124,7 @@ void InitVerticalOffset(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 163, "Init sVtcDir: %d", Shown(cfg->sVtcDir));
 }
 
-void InitVerticalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitVerticalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int32_t t;
     if (cfg == NULL || ppd == NULL || !ReadTenths("VerticalOffsetValue", ppd, &t))
         return;
@@ -144,8 +132,7 @@ void InitVerticalOffsetValue(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 176, "Init sVtcOffset: %d", Shown(cfg->sVtcOffset));
 }
 
-void InitBrightness(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitBrightness(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Brightness", ppd, &v))
         return;
@@ -153,8 +140,7 @@ void InitBrightness(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 189, "Init nBrightness: %d", (int)cfg->nBrightness);
 }
 
-void InitContrast(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitContrast(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Contrast", ppd, &v))
         return;
@@ -162,8 +148,7 @@ void InitContrast(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 202, "Init nContrast: %d", (int)cfg->nContrast);
 }
 
-void InitLevels(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitLevels(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Levels", ppd, &v))
         return;
@@ -171,8 +156,7 @@ void InitLevels(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 215, "Init nLevelsAdj: %d", (int)cfg->nLevelsAdj);
 }
 
-void InitHalftone(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitHalftone(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Halftone", ppd, &v))
         return;
@@ -180,8 +164,7 @@ void InitHalftone(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 228, "Init sHalftoneMethod: %d", (int)cfg->sHalftoneMethod);
 }
 
-void InitPrintMethod(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitPrintMethod(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("PrintMethod", ppd, &v))
         return;
@@ -189,8 +172,7 @@ void InitPrintMethod(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 241, "Init sPaperType: %d", (int)cfg->sPaperType);
 }
 
-void InitMediaType(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitMediaType(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("MediaType", ppd, &v))
         return;
@@ -198,8 +180,7 @@ void InitMediaType(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 254, "Init sLabelType: %d", (int)cfg->sLabelType);
 }
 
-void InitGapOffset(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitGapOffset(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int32_t t;
     if (cfg == NULL || ppd == NULL || !ReadTenths("GAPOffset", ppd, &t))
         return;
@@ -209,8 +190,7 @@ void InitGapOffset(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 282, "Init GAPOffset: %d", (int)cfg->GAPOffset);
 }
 
-void InitGapHeight(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitGapHeight(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int32_t t;
     if (cfg == NULL || ppd == NULL || !ReadTenths("GAPHeight", ppd, &t))
         return;
@@ -219,8 +199,7 @@ void InitGapHeight(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 268, "Init GAPHeight: %d", (int)cfg->GAPHeight);
 }
 
-void InitMode(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitMode(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Mode", ppd, &v))
         return;
@@ -228,8 +207,7 @@ void InitMode(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 295, "Init dwOperationAfterPrn: %d", Shown(cfg->dwOperationAfterPrn));
 }
 
-void InitCutMethod(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitCutMethod(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("CutMethod", ppd, &v))
         return;
@@ -238,8 +216,7 @@ void InitCutMethod(tagOEMCFG *cfg, ppd_file_t *ppd)
               Shown(cfg->dwOperationModeAfterPrn));
 }
 
-void InitInterval(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitInterval(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Interval", ppd, &v))
         return;
@@ -247,8 +224,7 @@ void InitInterval(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 321, "Init sIntervalValue: %d", (int)cfg->sIntervalValue);
 }
 
-void InitFeed(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitFeed(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("Feed", ppd, &v))
         return;
@@ -257,8 +233,7 @@ void InitFeed(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 334, "Init sFeedLen: %d", (int)cfg->sFeedLen);
 }
 
-void InitOutputDpi(tagOEMCFG *cfg, const cups_page_header2_t *header)
-{
+void InitOutputDpi(tagOEMCFG *cfg, const cups_page_header2_t *header) {
     if (cfg == NULL || header == NULL)
         return;
     cfg->sOutputXDPI = Low16(header->HWResolution[0]);
@@ -267,8 +242,7 @@ void InitOutputDpi(tagOEMCFG *cfg, const cups_page_header2_t *header)
               (int)cfg->sOutputYDPI);
 }
 
-void InitMaxOutputWidth(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitMaxOutputWidth(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("MaxOutputWidth", ppd, &v))
         return;
@@ -276,8 +250,7 @@ void InitMaxOutputWidth(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 359, "Init sMaxOutputWidth: %d", (int)cfg->sMaxOutputWidth);
 }
 
-void InitIsSolidToDashed(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitIsSolidToDashed(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("IsToDashed", ppd, &v))
         return;
@@ -285,8 +258,7 @@ void InitIsSolidToDashed(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 373, "Init sIsLineImaginary: %d", (int)cfg->sIsLineImaginary);
 }
 
-void InitSolidMinLength(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitSolidMinLength(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("MinLength", ppd, &v))
         return;
@@ -294,8 +266,7 @@ void InitSolidMinLength(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 386, "Init sMinImaginaryLineLen: %d", (int)cfg->sMinImaginaryLineLen);
 }
 
-void InitIntervalBlack(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitIntervalBlack(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("IntervalBlack", ppd, &v))
         return;
@@ -303,8 +274,7 @@ void InitIntervalBlack(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 399, "Init sBlackInterval: %d", (int)cfg->sBlackInterval);
 }
 
-void InitIntervalWhite(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitIntervalWhite(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("IntervalWhite", ppd, &v))
         return;
@@ -312,8 +282,7 @@ void InitIntervalWhite(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 412, "Init sWhiteInterval: %d", (int)cfg->sWhiteInterval);
 }
 
-void InitSavePaper(tagOEMCFG *cfg, ppd_file_t *ppd)
-{
+void InitSavePaper(tagOEMCFG *cfg, ppd_file_t *ppd) {
     int v;
     if (cfg == NULL || ppd == NULL || !ReadInt("SavePaper", ppd, &v))
         return;
@@ -321,8 +290,7 @@ void InitSavePaper(tagOEMCFG *cfg, ppd_file_t *ppd)
     RVC_TRACE(kTraceFile, 425, "Init sPaperMode: %d", (int)cfg->sPaperMode);
 }
 
-void InitalizeOemCfg(tagOEMCFG *cfg, ppd_file_t *ppd, const cups_page_header2_t *header)
-{
+void InitalizeOemCfg(tagOEMCFG *cfg, ppd_file_t *ppd, const cups_page_header2_t *header) {
     if (cfg == NULL || ppd == NULL)
         return;
     memset(cfg, 0, sizeof(*cfg));

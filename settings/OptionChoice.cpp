@@ -6,8 +6,7 @@
 
 #include "settings/oemcfg.h"
 
-char *GetOptionChoiceCode(const char *keyword, ppd_file_t *ppd)
-{
+char *GetOptionChoiceCode(const char *keyword, ppd_file_t *ppd) {
     if (keyword == NULL || ppd == NULL)
         return NULL;
 
@@ -25,8 +24,7 @@ char *GetOptionChoiceCode(const char *keyword, ppd_file_t *ppd)
     return NULL;
 }
 
-int GetOptionChoiceIndex(const char *keyword, ppd_file_t *ppd)
-{
+int GetOptionChoiceIndex(const char *keyword, ppd_file_t *ppd) {
     if (keyword == NULL || ppd == NULL)
         return -1;
     const char *code = GetOptionChoiceCode(keyword, ppd);
@@ -36,8 +34,7 @@ int GetOptionChoiceIndex(const char *keyword, ppd_file_t *ppd)
     return (int)(unsigned int)strtol(code, NULL, 10);
 }
 
-float GetOptionChoiceIndexf(const char *keyword, ppd_file_t *ppd)
-{
+float GetOptionChoiceIndexf(const char *keyword, ppd_file_t *ppd) {
     if (keyword == NULL || ppd == NULL)
         return -1.0f;
     const char *code = GetOptionChoiceCode(keyword, ppd);
