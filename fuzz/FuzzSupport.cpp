@@ -36,6 +36,26 @@ std::string PpdDir() {
     return env != nullptr && *env != '\0' ? env : RVC_FUZZ_DEFAULT_PPD_DIR;
 }
 
+// With RVC_FUZZ_OUTPUT_LOG set, a hash (FNV-1a) and the length of every
+// input's job data are appended to that file: replaying the corpora before
+// and after a change shows whether it kept every output byte.
+static void RecordFingerprint(const std::string &out) {
+    static FILE *log = nullptr;
+    static bool opened = false;
+    if (!opened) {
+        opened = true;
+        const char *path = getenv("RVC_FUZZ_OUTPUT_LOG");
+        log = path != nullptr && *path != '\0' ? fopen(path, "a") : nullptr;
+    }
+    if (log == nullptr)
+        return;
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : out)
+        h = (h ^ c) * 1099511628211ull;
+    fprintf(log, "%016llx %zu\n", (unsigned long long)h, out.size());
+    fflush(log);
+}
+
 void CheckJobData() {
     fflush(stdout);
     clearerr(stdout);
@@ -43,6 +63,7 @@ void CheckJobData() {
     out.resize((size_t)std::max<ssize_t>(0, pread(1, &out[0], out.size(), 0)));
     if (ftruncate(1, 0) == 0)
         lseek(1, 0, SEEK_SET);
+    RecordFingerprint(out);
     tsplview::ReadResult r = tsplview::readJob((const uint8_t *)out.data(), out.size());
     // Odd values (a size of 0, a negative count) are the settings' doing;
     // only data that cannot be split into commands is a finding.

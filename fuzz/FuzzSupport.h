@@ -20,7 +20,8 @@ void StartSilentLogger();
 // Folder of the built PPD files: $RVC_FUZZ_PPD_DIR, else the build tree's.
 std::string PpdDir();
 // Takes the job data written since the last call and aborts (a finding)
-// when a printer could not even split it into commands.
+// when a printer could not even split it into commands. With
+// RVC_FUZZ_OUTPUT_LOG set, its fingerprint goes to that file.
 void CheckJobData();
 
 // Consumes the input from the front; reads past the end give zeros.
