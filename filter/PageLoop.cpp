@@ -29,22 +29,24 @@ unsigned int AddressLow32(const void *p) {
     return (unsigned int)(uintptr_t)p;
 }
 
-// The renderer keeps nothing between calls: a fresh one for every call.
-int StartDoc(FILE *out) {
-    CTSPLRenderClass render;
+// The renderer keeps nothing between calls: a fresh one for every call, given
+// the job's records and stream.
+void Attach(CTSPLRenderClass &render, FILE *out) {
     render.SetOemCfgPointer(&g_oemCfg);
     render.SetDevModePointer(&g_devMode);
     render.SetOemPdevPointer(&g_oemPDEV);
     render.SetOutputStream(out);
+}
+
+int StartDoc(FILE *out) {
+    CTSPLRenderClass render;
+    Attach(render, out);
     return render.StartDocCMD();
 }
 
 int EmitHeldPage(FILE *out, int isLast) {
     CTSPLRenderClass render;
-    render.SetOemCfgPointer(&g_oemCfg);
-    render.SetDevModePointer(&g_devMode);
-    render.SetOemPdevPointer(&g_oemPDEV);
-    render.SetOutputStream(out);
+    Attach(render, out);
     return render.TransCommand(isLast);
 }
 
