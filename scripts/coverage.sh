@@ -40,11 +40,11 @@ done
 llvm-cov-14 report "${objects[@]:1}" -instr-profile="$build/suite.profdata" \
   -ignore-filename-regex='(^|/)(tests|fuzz|bench|build[^/]*|usr)/' >"$build/report.txt"
 [ "${1:-}" = "--files" ] && cat "$build/report.txt"
+printf "%-10s %7s %7s %8s\n" folder lines missed covered
 # Per folder: lines and missed lines of its files (columns 8 and 9 of the
 # report; the paths are absolute).
 awk -v root="$(pwd)/" '
   $1 ~ /\.(cpp|h)$/ { f = $1; sub(root, "", f); split(f, p, "/"); lines[p[1]] += $8; missed[p[1]] += $9 }
   END {
-    printf "%-10s %7s %7s %8s\n", "folder", "lines", "missed", "covered"
     for (d in lines) printf "%-10s %7d %7d %7.1f%%\n", d, lines[d], missed[d], 100 * (lines[d] - missed[d]) / lines[d]
   }' "$build/report.txt" | sort

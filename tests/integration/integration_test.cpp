@@ -153,7 +153,7 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
             "/label.pdf");
     ASSERT_EQ(lp.first, 0) << lp.second;
     std::string completed;
-    for (int i = 0; i < 300 && completed.find("rvc-") == std::string::npos; ++i) {
+    for (int i = 0; i < 600 && completed.find("rvc-") == std::string::npos; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         completed = Sh("lpstat -h " + host + " -W completed -o rvc").second;
     }

@@ -378,7 +378,7 @@ TEST(Log, ThreadsShareThePoolAndTheFile) {
         for (int i = 0; writing; ++i)
             m->setLoggerName(0, (i % 2 ? nameA : nameB).c_str());
     });
-    for (int i = 0; i < 6000; ++i)
+    for (int i = 0; i < 20000; ++i)
         tslog::LogPrintf(tslog::LOG_DEBUG, "worker", 1, "renamed");
     writing = false;
     renamer.join();
