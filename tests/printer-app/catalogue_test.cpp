@@ -10,10 +10,8 @@ TEST(AppCatalogue, SettingsAsPpdChoices) {
     vorcp::ModelCatalogue m;
     std::string error;
     ASSERT_TRUE(vorcp::LoadCatalogue(RVC_PPD_DIR "/rastertovorcp-203.ppd", &m, &error)) << error;
-    const struct {
-        vorcp::LabelSettings settings;
-        const char *expected; // in the option string
-    } cases[] = {
+    // Settings and a part of the option string they give.
+    const std::pair<vorcp::LabelSettings, const char *> cases[] = {
         // 7.2 mm lies between the 6 and 8 mm choices, nearer the larger.
         {{.leftOffset = -720}, "HorizontalOffset=Left HorizontalOffsetValue=8mm "},
         {{.topOffset = 20}, "VerticalOffset=None "},
@@ -21,9 +19,9 @@ TEST(AppCatalogue, SettingsAsPpdChoices) {
         {{.darknessConfigured = 53, .printDarkness = -100}, "Density=0 "},
         {{.vendor = {{"vorcp-halftone", "bogus"}}}, "Halftone=Threshold "},
     };
-    for (const auto &c : cases) {
-        const std::string options = vorcp::PpdOptions(m, c.settings) + " ";
-        EXPECT_NE(options.find(c.expected), std::string::npos) << c.expected << " in " << options;
+    for (const auto &[settings, expected] : cases) {
+        const std::string options = vorcp::PpdOptions(m, settings) + " ";
+        EXPECT_NE(options.find(expected), std::string::npos) << expected << " in " << options;
     }
 }
 
