@@ -1,69 +1,221 @@
-// The printer application run as a server on a free localhost port with a
-// private state folder, and the IPP requests the tests send it.
+// The printer application as a server on a free localhost port with its
+// state in a scratch folder, a label printer that writes each job into a
+// file, and the IPP requests the tests send it.
 #ifndef VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 #define VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <string>
-#include <utility>
-#include <vector>
+#include <thread>
 
 #include <cups/cups.h>
 
+#include "tests/support/Support.h"
+
 namespace apptest {
 
-// Paths of the built parts, from the build's compile definitions.
-std::string AppPath();
-std::string FilterPath();
-std::string ViewerPath();
-std::string PpdDir();
+// A listening socket on an unused 127.0.0.1 port.
+inline int Listen(int *port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    bind(s, (sockaddr *)&a, sizeof(a));
+    getsockname(s, (sockaddr *)&a, &len);
+    listen(s, 4);
+    *port = ntohs(a.sin_port);
+    return s;
+}
 
-// One attribute of a job: a keyword, an integer or (for media-col members)
-// a collection member "media-col.<name>" with an integer or keyword value.
-struct Attr {
-    std::string name;
-    std::string value;
-};
-using Attrs = std::vector<Attr>;
+// Attributes written "name=value ...": "{...}" is a collection, whole numbers
+// are integers except in vendor attributes, whose choices are all keywords.
+inline void AddAttrs(ipp_t *to, ipp_tag_t group, const std::string &attrs) {
+    cups_option_t *opts = nullptr;
+    const int n = cupsParseOptions(attrs.c_str(), 0, &opts);
+    for (int i = 0; i < n; ++i) {
+        const std::string name = opts[i].name, value = opts[i].value;
+        if (value[0] == '{') {
+            ipp_t *col = ippNew();
+            AddAttrs(col, IPP_TAG_ZERO, value.substr(1, value.size() - 2));
+            ippAddCollection(to, group, name.c_str(), col);
+            ippDelete(col);
+        } else if (name.rfind("vorcp-", 0) != 0 &&
+                   value.find_first_not_of("-0123456789") == std::string::npos) {
+            ippAddInteger(to, group, IPP_TAG_INTEGER, name.c_str(), atoi(value.c_str()));
+        } else {
+            ippAddString(to, group, IPP_TAG_KEYWORD, name.c_str(), nullptr, value.c_str());
+        }
+    }
+    cupsFreeOptions(n, opts);
+}
 
-struct JobResult {
-    int id = 0;
-    ipp_status_t status = IPP_STATUS_OK; // of the Print-Job request
+// 4 x 2 in grey labels at 203 dpi unless sized otherwise: a ramp for the
+// halftones (reversed on later pages), a long solid line for the dashing,
+// and shapes that show rotation and mirroring.
+inline std::string Labels(unsigned count, unsigned copies = 1, unsigned width = 812,
+                          unsigned height = 406) {
+    std::vector<rvt::Page> pages(count);
+    for (unsigned n = 0; n < count; ++n) {
+        rvt::Page &p = pages[n];
+        p.width = width;
+        p.height = height;
+        p.bitsPerPixel = 8;
+        p.space = CUPS_CSPACE_SW;
+        p.copies = copies;
+        p.colour = [n](unsigned x, unsigned y) -> uint32_t {
+            if (y >= 20 && y < 150) {
+                return n == 0 ? x * 255 / 811 : 255 - x * 255 / 811;
+            }
+            const bool line = y >= 200 && y < 212 && x >= 40 && x < 760;
+            return line || (y >= 250 && y < 380 && (x < 50 + 100 * n || x + 250 == y + 300)) ? 0
+                                                                                             : 255;
+        };
+    }
+    return rvt::Raster(pages, CUPS_RASTER_WRITE_PWG);
+}
+
+// A job's state, its comma-separated reasons and its message (or why there
+// was no answer).
+struct Job {
     ipp_jstate_t state = IPP_JSTATE_PENDING;
-    std::string reasons; // job-state-reasons, comma-separated
-    std::string message; // job-state-message
+    std::string reasons, message;
 };
 
-class AppServer {
+class App {
   public:
-    ~AppServer() { Stop(); }
-    // Starts the server and waits until it listens on 127.0.0.1 itself.
-    bool Start(std::string *why);
-    void Stop();
-    // Adds a printer with the driver and device through the app's own `add`.
-    bool AddPrinter(const std::string &name, const std::string &driver, const std::string &device);
-    std::string PrinterUri(const std::string &name) const;
-    std::string Folder() const { return dir_; }
-    int Port() const { return port_; }
-    // The server's own log.
-    std::string Log() const;
+    ~App() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // Starts the server and adds printer "label", whose jobs land in Out();
+    // "" when both worked, else what went wrong.
+    std::string Start() {
+        // The sanitizer build's leak check ignores what PAPPL keeps for the
+        // process.
+        setenv("LSAN_OPTIONS", "suppressions=" VORCP_TEST_LEAK_SUPPRESSIONS, 0);
+        close(Listen(&port_));
+        const std::string p = std::to_string(port_), out = dir_ / "server.out",
+                          state = "state-directory=" + dir_.path(), port = "server-port=" + p;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            execl(VORCP_TEST_APP, VORCP_TEST_APP, "server", "-o", state.c_str(), "-o",
+                  "ppd-directory=" RVC_PPD_DIR, "-o", port.c_str(), "-o", "log-level=debug",
+                  (char *)nullptr);
+            _exit(127);
+        }
+        // A port taken meanwhile leaves the server on ::1 alone: wait for this
+        // very process on 127.0.0.1.
+        const std::string listening = "ss -Htlnp 'sport = :" + p + "' | grep -q '127.0.0.1:" + p +
+                                      " .*pid=" + std::to_string(pid_) + ",'";
+        for (int i = 0; std::system(listening.c_str()) != 0; ++i) {
+            if (i == 100 || waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = i == 100 ? pid_ : 0; // ended by itself
+                return "the app does not listen on 127.0.0.1:" + p + "\n" + Log();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        mkdir((dir_ / "out").c_str(), 0700);
+        return AddPrinter("label", "file://" + dir_ / "out") ? "" : "no printer added\n" + Log();
+    }
+
+    bool AddPrinter(const std::string &name, const std::string &device) const {
+        const std::string cmd = VORCP_TEST_APP " add -u ipp://localhost:" + std::to_string(port_) +
+                                "/ -d " + name + " -m vorcp_203 -v '" + device + "' >>'" +
+                                dir_ / "server.out" + "' 2>&1";
+        return std::system(cmd.c_str()) == 0;
+    }
+
+    // The job data printer "label" got for a job.
+    std::string Out(const std::string &job) const {
+        return rvt::ReadFile(dir_ / "out/" + job + ".prn");
+    }
+    std::string Log() const {
+        return rvt::ReadFile(dir_ / "vorcp-printer-app.log") + rvt::ReadFile(dir_ / "server.out");
+    }
+
+    http_t *Connect() const {
+        return httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000,
+                            nullptr);
+    }
+    ipp_t *Request(ipp_op_t op, const std::string &printer = "label") const {
+        ipp_t *r = ippNewRequest(op);
+        const std::string uri =
+            "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
+        ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+        ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+        return r;
+    }
+    // The response to a request (with a document file), nullptr without one.
+    ipp_t *Send(ipp_t *request, const std::string &printer = "label",
+                const std::string &file = "") const {
+        http_t *http = Connect();
+        ipp_t *response = http ? cupsDoFileRequest(http, request, ("/ipp/print/" + printer).c_str(),
+                                                   file.empty() ? nullptr : file.c_str())
+                               : nullptr;
+        httpClose(http);
+        return response;
+    }
+    // Prints document data as the named job and waits for the job to end.
+    Job Print(const std::string &data, const std::string &format, const std::string &name,
+              const std::string &attrs = "", const std::string &printer = "label") {
+        rvt::WriteFile(dir_ / name, data);
+        ipp_t *request = Request(IPP_OP_PRINT_JOB, printer);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, name.c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                     format.c_str());
+        AddAttrs(request, IPP_TAG_JOB, attrs);
+        ipp_t *response = Send(request, printer, dir_ / name);
+        const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+        ippDelete(response);
+        // A streamed raster job that fails while its data still arrives ends
+        // the request's connection: the job is there all the same, the next.
+        lastJob_ = id ? id : lastJob_ + 1;
+        return Wait(lastJob_, printer);
+    }
+
+    // The job once it has ended, or as last seen a minute on.
+    Job Wait(int id, const std::string &printer = "label") const {
+        Job j;
+        for (int i = 0; i < 600 && j.state < IPP_JSTATE_CANCELED; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(i ? 100 : 0));
+            ipp_t *request = Request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
+            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+            ipp_t *r = Send(request, printer);
+            char reasons[1024] = "", message[1024] = "";
+            ippAttributeString(ippFindAttribute(r, "job-state-reasons", IPP_TAG_ZERO), reasons,
+                               sizeof(reasons));
+            ippAttributeString(ippFindAttribute(r, "job-state-message", IPP_TAG_ZERO), message,
+                               sizeof(message));
+            const bool answered = ippGetStatusCode(r) == IPP_STATUS_OK;
+            j = {(ipp_jstate_t)ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0),
+                 reasons, answered ? message : cupsLastErrorString()};
+            ippDelete(r);
+            if (!answered) {
+                break;
+            }
+        }
+        return j;
+    }
 
   private:
-    std::string dir_;
-    int port_ = 0;
-    int pid_ = 0;
+    rvt::TempDir dir_;
+    int port_ = 0, pid_ = 0, lastJob_ = 0;
 };
-
-// Sends a document with Print-Job; state is that of the finished job (or the
-// last seen when it did not finish within the timeout).
-JobResult Print(const std::string &printerUri, const std::string &file, const std::string &format,
-                const std::string &jobName, const Attrs &attrs, int timeoutSeconds = 60);
-// Sends a document and returns the job id without waiting (0 on failure).
-int Submit(const std::string &printerUri, const std::string &file, const std::string &format,
-           const std::string &jobName, const Attrs &attrs);
-JobResult WaitJob(const std::string &printerUri, int id, int timeoutSeconds);
-bool CancelJob(const std::string &printerUri, int id);
-// Set-Printer-Attributes with one keyword or integer value.
-bool SetPrinter(const std::string &printerUri, const std::string &name, const std::string &value);
 
 } // namespace apptest
 
