@@ -183,16 +183,11 @@ Result RunProcess(const Process &p) {
     if (!p.ppd.empty())
         env.push_back("PPD=" + p.ppd);
     env.insert(env.end(), p.env.begin(), p.env.end());
-    // The sanitizers' and the profiler's settings pass through unless the
-    // run sets its own (the first of two entries would win).
-    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LLVM_PROFILE_FILE"}) {
-        const std::string key = std::string(keep) + "=";
-        bool own = false;
-        for (const std::string &e : p.env)
-            own = own || e.rfind(key, 0) == 0;
-        if (getenv(keep) && !own)
-            env.push_back(key + getenv(keep));
-    }
+    // The sanitizers' and the profiler's settings pass through; a run's own
+    // entry, earlier, wins (the first of two entries does).
+    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LLVM_PROFILE_FILE"})
+        if (getenv(keep))
+            env.push_back(std::string(keep) + "=" + getenv(keep));
     std::vector<char *> argv, envp;
     for (const std::string &a : p.args)
         argv.push_back(const_cast<char *>(a.c_str()));
