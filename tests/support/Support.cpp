@@ -119,29 +119,24 @@ std::string Ppd(const TempDir &dir, const std::vector<std::pair<std::string, std
 
 namespace {
 
-// Runs fn with descriptor fd sent to a file; returns what was written.
-template <typename Fn> std::string Capture(int fd, FILE *stream, Fn fn) {
+// Runs fn with descriptor fd sent to the file path; returns what was written.
+template <typename Fn> std::string Capture(int fd, FILE *stream, const std::string &path, Fn fn) {
     fflush(stream);
-    FILE *tmp = tmpfile();
-    int saved = dup(fd);
-    dup2(fileno(tmp), fd);
+    int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600), saved = dup(fd);
+    dup2(file, fd);
+    close(file);
     fn();
     fflush(stream);
     dup2(saved, fd);
     close(saved);
-    std::string text;
-    rewind(tmp);
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof(buf), tmp)) > 0;)
-        text.append(buf, n);
-    fclose(tmp);
-    return text;
+    return ReadFile(path);
 }
 
 } // namespace
 
 std::string CaptureStdout(const std::function<void()> &fn) {
-    return Capture(1, stdout, fn);
+    TempDir dir;
+    return Capture(1, stdout, dir / "out", fn);
 }
 
 Result RunJob(const std::string &raster, const std::string &options, const std::string &ppd) {
@@ -155,9 +150,9 @@ Result RunJob(const std::string &raster, const std::string &options, const std::
     argv.push_back(nullptr);
     setenv("PPD", ppd.c_str(), 1);
     Result r;
-    r.err = Capture(2, stderr, [&] {
-        r.out =
-            Capture(1, stdout, [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
+    r.err = Capture(2, stderr, dir / "err", [&] {
+        r.out = Capture(1, stdout, dir / "out",
+                        [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
     });
     unsetenv("PPD");
     return r;
