@@ -1,6 +1,5 @@
 // The shipped PPDs, raster made by CUPS's own filters, a private spooler
 // printing through a queue with the built filter, and the installation.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -112,14 +111,7 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
     fs::copy_file(RVC_FILTER_EXE, root + "/bin/filter/rastertovorcp");
     for (const char *sub : {"", "/bin", "/bin/filter", "/bin/filter/rastertovorcp"})
         chmod((root + sub).c_str(), 0755);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(bind(s, (sockaddr *)&a, sizeof a) | getsockname(s, (sockaddr *)&a, &len), 0);
-    close(s);
-    const std::string host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    const std::string host = root + "/cupsd.sock"; // a local socket: no port to find
     rvt::WriteFile(root + "/conf/cupsd.conf",
                    "Listen " + host + "\nLogLevel debug\nBrowsing No\nWebInterface No\n" +
                        "DefaultAuthType None\n<Location />\n Allow all\n</Location>\n" +
