@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include <cups/cups.h>
@@ -111,18 +110,15 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
     fs::copy_file(RVC_FILTER_EXE, root + "/bin/filter/rastertovorcp");
     for (const char *sub : {"", "/bin", "/bin/filter", "/bin/filter/rastertovorcp"})
         chmod((root + sub).c_str(), 0755);
-    const std::string host = root + "/cupsd.sock"; // a local socket: no port to find
-    rvt::WriteFile(root + "/conf/cupsd.conf",
-                   "Listen " + host + "\nLogLevel debug\nBrowsing No\nWebInterface No\n" +
-                       "DefaultAuthType None\n<Location />\n Allow all\n</Location>\n" +
-                       "<Policy default>\n<Limit All>\n Allow all\n</Limit>\n</Policy>\n");
-    std::string files = "FileDevice Yes\nSystemGroup root\n", key, sub;
-    std::istringstream places("ServerRoot conf ServerBin bin RequestRoot spool TempDir spool/tmp "
-                              "CacheDir cache StateDir state ErrorLog log/error_log "
-                              "AccessLog log/access_log PageLog log/page_log");
-    while (places >> key >> sub)
-        files += key + " " + root + "/" + sub + "\n";
-    rvt::WriteFile(root + "/conf/cups-files.conf", files);
+    // cupsd's configuration, its folders and its local socket (no port to
+    // find) under root.
+    for (const char *conf : {"cupsd.conf", "cups-files.conf"}) {
+        std::string text = rvt::ReadFile(rvt::SourceDir() + "/tests/data/spooler/" + conf);
+        for (size_t at; (at = text.find("@ROOT@")) != std::string::npos;)
+            text.replace(at, 6, root);
+        rvt::WriteFile(root + "/conf/" + conf, text);
+    }
+    const std::string host = root + "/cupsd.sock";
     pid_t cupsd = fork();
     if (cupsd == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive a killed test
