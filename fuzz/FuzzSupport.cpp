@@ -37,13 +37,10 @@ std::string PpdDir() {
 // input's job data are appended to that file: replaying the corpora before
 // and after a change shows whether it kept every output byte.
 static void RecordFingerprint(const std::string &out) {
-    static FILE *log = nullptr;
-    static bool opened = false;
-    if (!opened) {
-        opened = true;
+    static FILE *log = [] {
         const char *path = getenv("RVC_FUZZ_OUTPUT_LOG");
-        log = path != nullptr && *path != '\0' ? fopen(path, "a") : nullptr;
-    }
+        return path != nullptr && *path != '\0' ? fopen(path, "a") : nullptr;
+    }();
     if (log == nullptr)
         return;
     uint64_t h = 1469598103934665603ull;
