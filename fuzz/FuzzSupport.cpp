@@ -17,14 +17,11 @@
 
 namespace rvcfuzz {
 
-void CaptureStandardOutput() {
+void Start() {
     fflush(stdout);
     int fd = memfd_create("rvc_fuzz_stdout", 0);
     dup2(fd, 1);
     close(fd);
-}
-
-void StartSilentLogger() {
     tslog::ILogManager *log = tslog::ILogManager::getInstance();
     log->setLoggerOutFile(0, false);
     log->setLoggerPath(0, "/dev/shm");
@@ -40,13 +37,10 @@ std::string PpdDir() {
 // input's job data are appended to that file: replaying the corpora before
 // and after a change shows whether it kept every output byte.
 static void RecordFingerprint(const std::string &out) {
-    static FILE *log = nullptr;
-    static bool opened = false;
-    if (!opened) {
-        opened = true;
+    static FILE *log = [] {
         const char *path = getenv("RVC_FUZZ_OUTPUT_LOG");
-        log = path != nullptr && *path != '\0' ? fopen(path, "a") : nullptr;
-    }
+        return path != nullptr && *path != '\0' ? fopen(path, "a") : nullptr;
+    }();
     if (log == nullptr)
         return;
     uint64_t h = 1469598103934665603ull;
@@ -74,6 +68,26 @@ void CheckJobData() {
             abort();
         }
     }
+}
+
+void PrintPage(tagOEMCFG &cfg, _DEVMODE &dm, _OEMPDEV &pdev, std::vector<unsigned char> &page,
+               int emissions, uint32_t firstPage) {
+    for (int call = 0; call <= emissions; ++call) {
+        CTSPLRenderClass r;
+        r.SetOemCfgPointer(&cfg);
+        r.SetDevModePointer(&dm);
+        r.SetOemPdevPointer(&pdev);
+        if (call == 0) {
+            r.StartDocCMD();
+            pdev.bufStart = page.data();
+            pdev.dwBufSize = (uint32_t)page.size();
+        } else {
+            pdev.dwCurPageNum = firstPage + (uint32_t)call - 1;
+            if (r.TransCommand(call == emissions) > 1)
+                abort();
+        }
+    }
+    CheckJobData();
 }
 
 } // namespace rvcfuzz

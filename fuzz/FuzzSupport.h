@@ -8,21 +8,26 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "render/TSPLRenderClass.h"
 
 namespace rvcfuzz {
 
 // Standard output into a memory file, so that every input's job data can be
-// read back; call once.
-void CaptureStandardOutput();
-// Starts the main logger with its file output off: the traces are accepted
-// and formatted, but nothing reaches a disk.
-void StartSilentLogger();
+// read back, and the main logger started with its file output off: the
+// traces are formatted, but nothing reaches a disk. Call once.
+void Start();
 // Folder of the built PPD files: $RVC_FUZZ_PPD_DIR, else the build tree's.
 std::string PpdDir();
 // Takes the job data written since the last call and aborts (a finding)
 // when a printer could not even split it into commands. With
 // RVC_FUZZ_OUTPUT_LOG set, its fingerprint goes to that file.
 void CheckJobData();
+// The job preamble, then the page emitted `emissions` times, numbered from
+// firstPage, the last time as the job's last page; then CheckJobData.
+void PrintPage(tagOEMCFG &cfg, _DEVMODE &dm, _OEMPDEV &pdev, std::vector<unsigned char> &page,
+               int emissions, uint32_t firstPage);
 
 // Consumes the input from the front; reads past the end give zeros.
 class ByteReader {

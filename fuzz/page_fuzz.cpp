@@ -10,7 +10,6 @@
 #include <cups/raster.h>
 
 #include "fuzz/FuzzSupport.h"
-#include "render/TSPLRenderClass.h"
 
 namespace {
 
@@ -54,8 +53,7 @@ unsigned Resolution(uint8_t pick, uint16_t any) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    rvcfuzz::CaptureStandardOutput();
-    rvcfuzz::StartSilentLogger();
+    rvcfuzz::Start();
     return 0;
 }
 
@@ -96,22 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             for (uint32_t x = x0; x < x0 + w && x < h.cupsWidth; ++x)
                 memcpy(&page[(size_t)y * stride + x * bpp], bgr, bpp);
     }
-    const int emissions = 1 + (calls & 1);
-    for (int call = 0; call <= emissions; ++call) {
-        CTSPLRenderClass r;
-        r.SetOemCfgPointer(&cfg);
-        r.SetDevModePointer(&dm);
-        r.SetOemPdevPointer(&pdev);
-        if (call == 0) {
-            r.StartDocCMD();
-            pdev.bufStart = page.data();
-            pdev.dwBufSize = (uint32_t)page.size();
-        } else {
-            pdev.dwCurPageNum = (uint32_t)(call + ((calls >> 1) & 1));
-            if (r.TransCommand(call == emissions) > 1)
-                abort();
-        }
-    }
-    rvcfuzz::CheckJobData();
+    rvcfuzz::PrintPage(cfg, dm, pdev, page, 1 + (calls & 1), 1 + ((calls >> 1) & 1));
     return 0;
 }

@@ -11,15 +11,13 @@
 
 #include "filter/FilterJob.h"
 #include "fuzz/FuzzSupport.h"
-#include "render/TSPLRenderClass.h"
 
 namespace {
 ppd_file_t *g_ppd[2];
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    rvcfuzz::CaptureStandardOutput();
-    rvcfuzz::StartSilentLogger();
+    rvcfuzz::Start();
     for (int i = 0; i < 2; ++i) {
         g_ppd[i] = ppdOpenFile(
             (rvcfuzz::PpdDir() + (i ? "/rastertovorcp-300.ppd" : "/rastertovorcp-203.ppd"))
@@ -59,20 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                    : (y >= 30 && y < 36) || (y == 42 && x < 60) ? 0
                                                                 : x * 4,
                    3);
-    for (int call = 0; call < 2; ++call) {
-        CTSPLRenderClass r;
-        r.SetOemCfgPointer(&cfg);
-        r.SetDevModePointer(&dm);
-        r.SetOemPdevPointer(&pdev);
-        if (call == 0) {
-            r.StartDocCMD();
-        } else {
-            pdev.bufStart = page.data();
-            pdev.dwBufSize = (uint32_t)page.size();
-            pdev.dwCurPageNum = 1;
-            r.TransCommand(1);
-        }
-    }
-    rvcfuzz::CheckJobData();
+    rvcfuzz::PrintPage(cfg, dm, pdev, page, 1, 1);
     return 0;
 }

@@ -71,8 +71,7 @@ extern "C" const char *__asan_default_options() {
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    rvcfuzz::CaptureStandardOutput();
-    rvcfuzz::StartSilentLogger(); // the job's own start leaves the file closed
+    rvcfuzz::Start(); // the job's own start leaves the log file closed
     // The 203 dpi model's PPD without its list of media sizes, which the
     // filter never reads: every job opens it, and the sizes were most of
     // the parsing.

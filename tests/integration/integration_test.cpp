@@ -1,6 +1,5 @@
 // The shipped PPDs, raster made by CUPS's own filters, a private spooler
 // printing through a queue with the built filter, and the installation.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -10,7 +9,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include <cups/cups.h>
@@ -112,25 +110,15 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
     fs::copy_file(RVC_FILTER_EXE, root + "/bin/filter/rastertovorcp");
     for (const char *sub : {"", "/bin", "/bin/filter", "/bin/filter/rastertovorcp"})
         chmod((root + sub).c_str(), 0755);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(bind(s, (sockaddr *)&a, sizeof a) | getsockname(s, (sockaddr *)&a, &len), 0);
-    close(s);
-    const std::string host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    rvt::WriteFile(root + "/conf/cupsd.conf",
-                   "Listen " + host + "\nLogLevel debug\nBrowsing No\nWebInterface No\n" +
-                       "DefaultAuthType None\n<Location />\n Allow all\n</Location>\n" +
-                       "<Policy default>\n<Limit All>\n Allow all\n</Limit>\n</Policy>\n");
-    std::string files = "FileDevice Yes\nSystemGroup root\n", key, sub;
-    std::istringstream places("ServerRoot conf ServerBin bin RequestRoot spool TempDir spool/tmp "
-                              "CacheDir cache StateDir state ErrorLog log/error_log "
-                              "AccessLog log/access_log PageLog log/page_log");
-    while (places >> key >> sub)
-        files += key + " " + root + "/" + sub + "\n";
-    rvt::WriteFile(root + "/conf/cups-files.conf", files);
+    // cupsd's configuration, its folders and its local socket (no port to
+    // find) under root.
+    for (const char *conf : {"cupsd.conf", "cups-files.conf"}) {
+        std::string text = rvt::ReadFile(rvt::SourceDir() + "/tests/data/spooler/" + conf);
+        for (size_t at; (at = text.find("@ROOT@")) != std::string::npos;)
+            text.replace(at, 6, root);
+        rvt::WriteFile(root + "/conf/" + conf, text);
+    }
+    const std::string host = root + "/cupsd.sock";
     pid_t cupsd = fork();
     if (cupsd == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive a killed test

@@ -119,29 +119,24 @@ std::string Ppd(const TempDir &dir, const std::vector<std::pair<std::string, std
 
 namespace {
 
-// Runs fn with descriptor fd sent to a file; returns what was written.
-template <typename Fn> std::string Capture(int fd, FILE *stream, Fn fn) {
+// Runs fn with descriptor fd sent to the file path; returns what was written.
+template <typename Fn> std::string Capture(int fd, FILE *stream, const std::string &path, Fn fn) {
     fflush(stream);
-    FILE *tmp = tmpfile();
-    int saved = dup(fd);
-    dup2(fileno(tmp), fd);
+    int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600), saved = dup(fd);
+    dup2(file, fd);
+    close(file);
     fn();
     fflush(stream);
     dup2(saved, fd);
     close(saved);
-    std::string text;
-    rewind(tmp);
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof(buf), tmp)) > 0;)
-        text.append(buf, n);
-    fclose(tmp);
-    return text;
+    return ReadFile(path);
 }
 
 } // namespace
 
 std::string CaptureStdout(const std::function<void()> &fn) {
-    return Capture(1, stdout, fn);
+    TempDir dir;
+    return Capture(1, stdout, dir / "out", fn);
 }
 
 Result RunJob(const std::string &raster, const std::string &options, const std::string &ppd) {
@@ -155,9 +150,9 @@ Result RunJob(const std::string &raster, const std::string &options, const std::
     argv.push_back(nullptr);
     setenv("PPD", ppd.c_str(), 1);
     Result r;
-    r.err = Capture(2, stderr, [&] {
-        r.out =
-            Capture(1, stdout, [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
+    r.err = Capture(2, stderr, dir / "err", [&] {
+        r.out = Capture(1, stdout, dir / "out",
+                        [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
     });
     unsetenv("PPD");
     return r;
@@ -183,16 +178,11 @@ Result RunProcess(const Process &p) {
     if (!p.ppd.empty())
         env.push_back("PPD=" + p.ppd);
     env.insert(env.end(), p.env.begin(), p.env.end());
-    // The sanitizers' and the profiler's settings pass through unless the
-    // run sets its own (the first of two entries would win).
-    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LLVM_PROFILE_FILE"}) {
-        const std::string key = std::string(keep) + "=";
-        bool own = false;
-        for (const std::string &e : p.env)
-            own = own || e.rfind(key, 0) == 0;
-        if (getenv(keep) && !own)
-            env.push_back(key + getenv(keep));
-    }
+    // The sanitizers' and the profiler's settings pass through; a run's own
+    // entry, earlier, wins (the first of two entries does).
+    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LLVM_PROFILE_FILE"})
+        if (getenv(keep))
+            env.push_back(std::string(keep) + "=" + getenv(keep));
     std::vector<char *> argv, envp;
     for (const std::string &a : p.args)
         argv.push_back(const_cast<char *>(a.c_str()));

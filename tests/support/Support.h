@@ -57,9 +57,7 @@ struct Page {
     };
 };
 // Black inside the inclusive rectangle, white elsewhere.
-std::function<uint32_t(unsigned, unsigned)> Box(unsigned x0, unsigned y0, unsigned x1, unsigned y1);
 Page InkPage(unsigned x0, unsigned y0, unsigned x1, unsigned y1, unsigned copies = 1);
-Page GreyPage(Page p);
 // The pages as a CUPS raster stream (or, with CUPS_RASTER_WRITE_PWG, a PWG
 // one).
 std::string Raster(const std::vector<Page> &pages, cups_mode_t mode = CUPS_RASTER_WRITE);

@@ -2,6 +2,7 @@
 // files: every table entry and diffusion weight shows in them.
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -121,33 +122,17 @@ struct Page {
 };
 
 TEST(Imaging, Conversion) {
-    // turn, shift x and y, mirror, brightness, contrast, maximum width,
-    // levels (gamma, in low, in high, out low, out high), bits per pixel
-    const char *const cases[] = {
-        "3 0 0 0 0 0 0 1 0 255 0 255 24",
-        "0 0 0 0 0 0 0 1 0 255 0 255 24",
-        "1 0 0 0 0 0 0 1 0 255 0 255 24",
-        "2 0 0 0 0 0 0 1 0 255 0 255 24",
-        "9 0 0 0 0 0 0 1 0 255 0 255 24",
-        "3 5 2 0 0 0 0 1 0 255 0 255 24",
-        "0 -3 -1 0 0 0 0 1 0 255 0 255 24",
-        "3 0 0 1 0 0 0 1 0 255 0 255 24",
-        "3 0 0 0 10 20 0 1 0 255 0 255 24",
-        "3 0 0 0 -30 -100 0 1 0 255 0 255 24",
-        "3 0 0 0 0 0 0 3 0 255 0 255 24",
-        "3 0 0 0 0 0 0 0.5 40 200 20 230 24",
-        "3 0 0 0 0 0 8 1 0 255 0 255 24",
-        "3 0 0 0 0 0 0 1 0 255 0 255 8",
-        "3 2147483647 -2147483648 0 0 0 0 1 0 255 0 255 24",
-    };
+    std::ifstream cases(rvt::SourceDir() + "/tests/data/conversion-cases.txt");
     std::string text;
-    for (const char *line : cases) {
+    for (std::string line; std::getline(cases, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
         struct {
             int orientation, dx, dy, mirror, brightness, contrast, maxWidth, depth;
             COLORLEVELSITEM levels;
         } c;
         unsigned lv[4];
-        sscanf(line, "%d %d %d %d %d %d %d %f %u %u %u %u %d", &c.orientation, &c.dx, &c.dy,
+        sscanf(line.c_str(), "%d %d %d %d %d %d %d %f %u %u %u %u %d", &c.orientation, &c.dx, &c.dy,
                &c.mirror, &c.brightness, &c.contrast, &c.maxWidth, &c.levels.fGamma, &lv[0], &lv[1],
                &lv[2], &lv[3], &c.depth);
         c.levels.byInLow = lv[0], c.levels.byInHigh = lv[1], c.levels.byOutLow = lv[2],
@@ -170,7 +155,7 @@ TEST(Imaging, Conversion) {
         snprintf(
             head, sizeof(head),
             "=== %s: result %d, rect %d,%d,%d,%d, header %dx%d %d bits, %u bytes, ready %d%d%d%d\n",
-            line, rc, rect.left, rect.top, rect.right, rect.bottom, hd.biWidth, hd.biHeight,
+            line.c_str(), rc, rect.left, rect.top, rect.right, rect.bottom, hd.biWidth, hd.biHeight,
             hd.biBitCount, len, b.m_LevelsTableReady[0], b.m_LevelsTableReady[1],
             b.m_LevelsTableReady[2], b.m_LevelsTableReady[3]);
         text += head;

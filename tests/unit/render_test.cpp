@@ -67,35 +67,20 @@ struct Records {
         });
     }
     void Set(const std::string &name, const std::string &value) {
-#define FIELD(rec, f)                                                                              \
-    {                                                                                              \
-#f, [](Records & r, long v) { r.rec.f = v; }                                               \
-    }
+        // clang-format off
+#define FIELD(rec, f) {#f, [](Records &r, long v) { r.rec.f = v; }}
         static const std::map<std::string, std::function<void(Records &, long)>> fields = {
-            FIELD(cfg, sOutputXDPI),
-            FIELD(cfg, sOutputYDPI),
-            FIELD(cfg, sMaxOutputWidth),
-            FIELD(cfg, sRotate90),
-            FIELD(cfg, sPaperMode),
-            FIELD(cfg, sLabelType),
-            FIELD(cfg, sPaperType),
-            FIELD(cfg, sBLineHeight),
-            FIELD(cfg, sBLineOffset),
-            FIELD(cfg, dwOperationAfterPrn),
-            FIELD(cfg, dwOperationModeAfterPrn),
-            FIELD(cfg, sIntervalValue),
-            FIELD(dm, dmOrientation),
-            FIELD(dm, dmPrintQuality),
-            FIELD(dm, dmYResolution),
-            FIELD(dm, dmCollate),
-            FIELD(pdev, sCurCopies),
-            FIELD(pdev, dwCurPageNum),
-            FIELD(pdev, dwPagePrinted),
-            FIELD(pdev, srcGdiInfo.szlPhysSize.cx),
+            FIELD(cfg, sOutputXDPI), FIELD(cfg, sOutputYDPI), FIELD(cfg, sMaxOutputWidth),
+            FIELD(cfg, sRotate90), FIELD(cfg, sPaperMode), FIELD(cfg, sLabelType),
+            FIELD(cfg, sPaperType), FIELD(cfg, sBLineHeight), FIELD(cfg, sBLineOffset),
+            FIELD(cfg, dwOperationAfterPrn), FIELD(cfg, dwOperationModeAfterPrn),
+            FIELD(cfg, sIntervalValue), FIELD(dm, dmOrientation), FIELD(dm, dmPrintQuality),
+            FIELD(dm, dmYResolution), FIELD(dm, dmCollate), FIELD(pdev, sCurCopies),
+            FIELD(pdev, dwCurPageNum), FIELD(pdev, dwPagePrinted),
             {"cx", [](Records &r, long v) { r.pdev.srcGdiInfo.szlPhysSize.cx = (int32_t)v; }},
             {"cy", [](Records &r, long v) { r.pdev.srcGdiInfo.szlPhysSize.cy = (int32_t)v; }},
-            {"last", [](Records &r, long v) { r.last = (int)v; }},
-        };
+            {"last", [](Records &r, long v) { r.last = (int)v; }}};
+        // clang-format on
 #undef FIELD
         if (name == "rect") {
             sscanf(value.c_str(), "%d,%d,%d,%d", &rect.left, &rect.top, &rect.right, &rect.bottom);
@@ -107,28 +92,23 @@ struct Records {
 };
 
 using Op = std::function<int(CTSPLRenderClass &, const std::vector<long> &)>;
+// clang-format off
+#define CMD(name, ...) \
+    {name, [](CTSPLRenderClass &r, [[maybe_unused]] const std::vector<long> &a) { return __VA_ARGS__; }}
 const std::map<std::string, Op> kCommands = {
-    {"cls", [](CTSPLRenderClass &r, const std::vector<long> &) { return r.OutPutCLSCommand(); }},
-    {"cr", [](CTSPLRenderClass &r, const std::vector<long> &) { return r.OutputCRCMD(), 2; }},
-    {"size", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutPutSizeCommand(a[0], a[1]); }},
-    {"gap", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutputGapCmd(a[0], a[1]); }},
-    {"bline", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutputBLineCmd(a[0], a[1]); }},
-    {"papertype", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutputPaperTypeCmd(a[0]); }},
-    {"peel", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutputPeelCmd(a[0]); }},
-    {"tear", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutputTearCmd(a[0]); }},
-    {"cutter", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutputCutterCmd(a[0]); }},
-    {"feed", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutputFeedLenCmd(a[0]); }},
-    {"reference", [](CTSPLRenderClass &r, const std::vector<long> &a) {
-         return r.OutPutREFERENCECommand({(int32_t)a[0], (int32_t)a[1]});
-     }},
-    {"direction", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutPutDIRECTIONCommand(a[0], a[1]); }},
-    {"density", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutPutDensityCommand(a[0]); }},
-    {"copies", [](CTSPLRenderClass &r, const std::vector<long> &a) { return r.OutPutCopiesCommand(a[0]); }},
-    {"bitmap", [](CTSPLRenderClass &r, const std::vector<long> &a) {
-         tagRECT rect = {(int32_t)a[0], (int32_t)a[1], (int32_t)a[2], (int32_t)a[3]};
-         return r.OutPutBITMAPCommand(rect);
-     }},
-};
+    CMD("cls", r.OutPutCLSCommand()), CMD("cr", (r.OutputCRCMD(), 2)),
+    CMD("size", r.OutPutSizeCommand(a[0], a[1])), CMD("gap", r.OutputGapCmd(a[0], a[1])),
+    CMD("bline", r.OutputBLineCmd(a[0], a[1])), CMD("papertype", r.OutputPaperTypeCmd(a[0])),
+    CMD("peel", r.OutputPeelCmd(a[0])), CMD("tear", r.OutputTearCmd(a[0])),
+    CMD("cutter", r.OutputCutterCmd(a[0])), CMD("feed", r.OutputFeedLenCmd(a[0])),
+    CMD("reference", r.OutPutREFERENCECommand({(int32_t)a[0], (int32_t)a[1]})),
+    CMD("direction", r.OutPutDIRECTIONCommand(a[0], a[1])),
+    CMD("density", r.OutPutDensityCommand(a[0])), CMD("copies", r.OutPutCopiesCommand(a[0])),
+    CMD("bitmap", [&] {
+        tagRECT rect = {(int32_t)a[0], (int32_t)a[1], (int32_t)a[2], (int32_t)a[3]};
+        return r.OutPutBITMAPCommand(rect); }())};
+#undef CMD
+// clang-format on
 
 TEST(Render, CasesOfTheDataFile) {
     std::ifstream cases(rvt::SourceDir() + "/tests/data/render-cases.txt");
