@@ -8,7 +8,16 @@ import tempfile
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import Select
+from selenium.common.exceptions import StaleElementReferenceException
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+
+def saved_banner(browser):
+    """The banner of the page the form's submission loads, once it is there."""
+    for banner in browser.find_elements(By.CLASS_NAME, "banner"):
+        if "Changes saved" in banner.text:
+            return banner.text
+    return None
 
 
 def main():
@@ -32,9 +41,10 @@ def main():
             if len(sys.argv) > 4:
                 browser.save_screenshot(sys.argv[4])
             save.click()
-            banner = browser.find_element(By.CLASS_NAME, "banner").text
-            if "Changes saved" not in banner:
-                sys.exit("the page did not save the settings: " + banner)
+            # The click may return before the answer page has loaded, above
+            # all on a busy machine: wait for its banner.
+            WebDriverWait(browser, 30, ignored_exceptions=[StaleElementReferenceException]).until(
+                saved_banner, "the page did not report the settings saved")
             # The saved settings show when the page is opened again.
             browser.get(url + "/printing")
             shown = Select(browser.find_element(By.NAME, "vorcp-halftone"))

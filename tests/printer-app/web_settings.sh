@@ -20,7 +20,7 @@ print_label() {
   cp "$sample" "$dir/$name.png"
   "$app" submit -u "$APP_URI/ipp/print/$printer" "$@" "$dir/$name.png" >/dev/null
   local i
-  for i in $(seq 100); do
+  for i in $(seq 300); do
     if "$app" jobs -u "$APP_URI/ipp/print/$printer" | grep -q " completed .* $name.png"; then
       return 0
     fi
