@@ -1,6 +1,7 @@
 // The job's settings records from the PPD, the job's options and the first
-// page header, against a golden file.
+// page header (cases in a data file), against a golden file.
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include <cups/ppd.h>
@@ -36,49 +37,29 @@ std::string Dump(const tagOEMCFG &c, const _DEVMODE &d, const _OEMPDEV &p) {
 
 TEST(Settings, RecordsFromPpdOptionsAndHeader) {
     rvt::TempDir dir;
-    const std::string shipped = rvt::Ppd(dir), codes = rvt::SourceDir() + "/tests/data/codes.ppd";
+    const std::string codes = rvt::ReadFile(rvt::SourceDir() + "/tests/data/codes.ppd");
     rvt::WriteFile(dir / "mirrored.ppd",
                    rvt::ReadFile(rvt::Ppd(dir, {{"Mirror", "On"}, {"Halftone", "Bayer8"}})));
-    rvt::WriteFile(dir / "none.ppd",
-                   rvt::ReadFile(codes).substr(0, rvt::ReadFile(codes).find("*OpenUI")));
-    const struct {
-        std::string ppd, options;
-        unsigned dpi, width, height, copies;
-        bool collate;
-    } cases[] = {
-        {shipped, "", 203, 812, 1218, 1, false},
-        {shipped,
-         "Rotation=Rotate90CW NegativeFilm=On Density=12 HorizontalOffset=Left "
-         "HorizontalOffsetValue=2.5mm "
-         "VerticalOffset=Down VerticalOffsetValue=3mm Brightness=m20 Contrast=30 Levels=Gamma300 "
-         "Halftone=Stucki "
-         "PrintMethod=ThermalTransfer MediaType=BlackMark GAPHeight=2.5mm GAPOffset=0.5mm "
-         "Mode=Cutter "
-         "CutMethod=Interval Interval=3 Feed=5mm MaxOutputWidth=72mm IsToDashed=On MinLength=15mm "
-         "IntervalBlack=4mm IntervalWhite=2mm SavePaper=On",
-         300, 1200, 600, 3, true},
-        {shipped, "Rotation=Rotate90CCW Levels=Gamma030 MediaType=Continuous Mode=PeelOff", 40000,
-         70000, 5, 70000},
-        {shipped, "Rotation=Rotate180 HorizontalOffset=Right VerticalOffset=Up Mode=None", 0, 0, 0,
-         0},
-        // A job's Mirror option is not the PPD's: only the queue default counts.
-        {dir / "mirrored.ppd", "Mirror=Off", 203, 812, 1218, 1},
-        {dir / "none.ppd", "", 203, 812, 1218, 1},
-        {codes, "", 203, 812, 1218, 1},
-        {codes, "Density=B Levels=B", 203, 812, 1218, 1}, // a marked choice over the default
-    };
+    rvt::WriteFile(dir / "none.ppd", codes.substr(0, codes.find("*OpenUI")));
+    rvt::WriteFile(dir / "codes.ppd", codes);
+    std::istringstream cases(rvt::ReadFile(rvt::SourceDir() + "/tests/data/settings-cases.txt"));
     std::string text;
-    for (const auto &c : cases) {
-        ppd_file_t *ppd = ppdOpenFile(c.ppd.c_str());
-        ASSERT_NE(ppd, nullptr) << c.ppd;
-        std::string options = c.options;
-        InitializeSetting(&options[0], ppd);
+    for (std::string line; std::getline(cases, line);) {
+        if (line[0] == '#')
+            continue;
+        std::string name, options = line.substr(line.find('|') + 1);
+        options.erase(0, options.find_first_not_of(' '));
         cups_page_header2_t h;
         memset(&h, 0, sizeof(h));
-        h.HWResolution[0] = h.HWResolution[1] = c.dpi;
-        h.cupsWidth = c.width, h.cupsHeight = c.height, h.NumCopies = c.copies,
-        h.cupsBitsPerPixel = 24;
-        h.Collate = c.collate ? CUPS_TRUE : CUPS_FALSE;
+        int collate = 0;
+        sscanf(line.c_str(), "%*s %u %ux%u %u %d", &h.HWResolution[0], &h.cupsWidth, &h.cupsHeight,
+               &h.NumCopies, &collate);
+        name = line.substr(0, line.find(' '));
+        ppd_file_t *ppd = ppdOpenFile((dir / name).c_str());
+        ASSERT_NE(ppd, nullptr) << name;
+        InitializeSetting(&options[0], ppd);
+        h.HWResolution[1] = h.HWResolution[0], h.cupsBitsPerPixel = 24;
+        h.Collate = collate ? CUPS_TRUE : CUPS_FALSE;
         h.Orientation = CUPS_ORIENT_90; // the filter works in portrait whatever it says
         tagOEMCFG cfg;
         _DEVMODE dm;
@@ -89,9 +70,9 @@ TEST(Settings, RecordsFromPpdOptionsAndHeader) {
         InitalizeOemCfg(&cfg, ppd, &h);
         InitDevmode(&dm, &h);
         InitOemPDEV(&pdev, &h);
-        text += "=== " + c.ppd.substr(c.ppd.rfind('/') + 1) + ", " + std::to_string(c.dpi) +
-                " dpi, " + std::to_string(c.width) + "x" + std::to_string(c.height) +
-                ", options: " + c.options + "\n" + Dump(cfg, dm, pdev);
+        text += "=== " + name + ", " + std::to_string(h.HWResolution[0]) + " dpi, " +
+                std::to_string(h.cupsWidth) + "x" + std::to_string(h.cupsHeight) +
+                ", options: " + options + "\n" + Dump(cfg, dm, pdev);
         ppdClose(ppd);
     }
     rvt::ExpectGolden("settings.txt", text);
