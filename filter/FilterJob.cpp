@@ -98,8 +98,8 @@ void ReadPageRows(cups_raster_t *raster, tagPAGELOOP *loop, const cups_page_head
     PageLoopEndPage(loop);
 }
 
-// Reads the raster stream page by page into the page loop until it ends,
-// the job is cancelled or the loop gives up; returns the job's status.
+} // namespace
+
 int ReadRasterJob(cups_raster_t *raster, ppd_file_t *ppd, unsigned int pageWaitSeconds) {
     tagPAGELOOP loop;
     PageLoopStart(&loop, ppd, stdout);
@@ -126,8 +126,6 @@ int ReadRasterJob(cups_raster_t *raster, ppd_file_t *ppd, unsigned int pageWaitS
     }
     return status;
 }
-
-} // namespace
 
 void CancelJob(int signal) {
     (void)signal;

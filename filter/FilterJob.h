@@ -22,4 +22,9 @@ void CancelJob(int signal);
 // a cancellation arriving while the logger shuts down cannot kill it.
 int RunFilterJob(int argc, char *argv[], unsigned int pageWaitSeconds, bool keepSignals = false);
 
+// The job's raster stream read page by page into the page loop until it
+// ends, the job is cancelled or the loop gives up; returns the job's status.
+// The PPD has its defaults and the job's options marked (InitializeSetting).
+int ReadRasterJob(cups_raster_t *raster, ppd_file_t *ppd, unsigned int pageWaitSeconds);
+
 #endif

@@ -1,16 +1,15 @@
-// A raster stream through the whole job in process: the page loop with its
-// hold-back, the settings from the 203 dpi PPD and every page's emission,
-// without the pause after each page. The first byte picks an option string;
-// the rest is the raster stream.
-#include <sys/mman.h>
-#include <unistd.h>
+// A raster stream through the job's raster reader in process: the header
+// checks, the page loop with its hold-back, the settings from the 203 dpi
+// PPD and every page's emission, without the pause after each page. The
+// first byte picks an option string; the rest is the raster stream.
+#include <sys/types.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include <cups/ppd.h>
 #include <cups/raster.h>
 
 #include "filter/FilterJob.h"
@@ -29,14 +28,30 @@ const char *const kOptions[] = {
     "Halftone=Screen8x16 Rotation=Rotate90CCW Brightness=m20 Contrast=30 Levels=Gamma045",
 };
 
-int g_rasterFd = -1;
+// Opened once: parsing it was most of an input's time, and every job marks
+// its defaults and options afresh.
+ppd_file_t *g_ppd = nullptr;
+
+// The input's raster bytes, read by libcups as from the job's file.
+struct tagSTREAM {
+    const uint8_t *data;
+    size_t left;
+};
+
+ssize_t ReadStream(void *ctx, unsigned char *buf, size_t bytes) {
+    tagSTREAM *s = static_cast<tagSTREAM *>(ctx);
+    bytes = bytes < s->left ? bytes : s->left;
+    memcpy(buf, s->data, bytes);
+    s->data += bytes;
+    s->left -= bytes;
+    return (ssize_t)bytes;
+}
 
 // Every page is stored in a buffer of the first page's size, which a few
 // bytes of header can make huge: inputs claiming more than a small label's
 // worth of work are not run (large pages are the tests' business).
-bool WithinBudget() {
-    lseek(g_rasterFd, 0, SEEK_SET);
-    cups_raster_t *r = cupsRasterOpen(g_rasterFd, CUPS_RASTER_READ);
+bool WithinBudget(tagSTREAM s) {
+    cups_raster_t *r = cupsRasterOpenIO(ReadStream, &s, CUPS_RASTER_READ);
     if (r == nullptr) {
         return true; // the job's own open fails the same way
     }
@@ -71,44 +86,27 @@ extern "C" const char *__asan_default_options() {
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    rvcfuzz::Start(); // the job's own start leaves the log file closed
-    // The 203 dpi model's PPD without its list of media sizes, which the
-    // filter never reads: every job opens it, and the sizes were most of
-    // the parsing.
-    std::ifstream in(rvcfuzz::PpdDir() + "/rastertovorcp-203.ppd");
-    std::string ppd;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("*PageSize ", 0) && line.rfind("*PageRegion ", 0) &&
-            line.rfind("*ImageableArea ", 0) && line.rfind("*PaperDimension ", 0))
-            ppd += line + "\n";
-    const int ppdFd = memfd_create("rvc_fuzz_ppd", 0);
-    if (write(ppdFd, ppd.data(), ppd.size()) != (ssize_t)ppd.size())
+    rvcfuzz::Start();
+    g_ppd = ppdOpenFile((rvcfuzz::PpdDir() + "/rastertovorcp-203.ppd").c_str());
+    if (g_ppd == nullptr)
         abort();
-    setenv("PPD", ("/proc/self/fd/" + std::to_string(ppdFd)).c_str(), 1);
-    g_rasterFd = memfd_create("rvc_fuzz_raster", 0);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1 || ftruncate(g_rasterFd, 0) != 0 ||
-        pwrite(g_rasterFd, data + 1, size - 1, 0) != (ssize_t)(size - 1)) {
+    if (size < 1)
         return 0;
-    }
-    if (!WithinBudget()) {
+    tagSTREAM stream = {data + 1, size - 1};
+    if (!WithinBudget(stream))
         return -1; // not added to the corpus
-    }
-    std::string path = "/proc/self/fd/" + std::to_string(g_rasterFd);
     std::string options = kOptions[data[0] % (sizeof(kOptions) / sizeof(kOptions[0]))];
-    char *argv[] = {(char *)"rastertovorcp",
-                    (char *)"1",
-                    (char *)"fuzz",
-                    (char *)"title",
-                    (char *)"1",
-                    &options[0],
-                    &path[0],
-                    nullptr};
-    if (RunFilterJob(7, argv, 0) > 1)
-        abort();
+    InitializeSetting(&options[0], g_ppd);
+    cups_raster_t *raster = cupsRasterOpenIO(ReadStream, &stream, CUPS_RASTER_READ);
+    if (raster != nullptr) { // else the job fails before any output
+        if (ReadRasterJob(raster, g_ppd, 0) > 1)
+            abort();
+        cupsRasterClose(raster);
+    }
     rvcfuzz::CheckJobData();
     return 0;
 }
