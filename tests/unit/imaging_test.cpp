@@ -90,36 +90,23 @@ TEST(Imaging, ErrorDiffusionAndUnknownMethods) {
     rvt::ExpectGolden("error-diffusion.txt", text);
 }
 
-// A 20 x 12 colour page: pure channels, a grey ramp, a black frame corner
-// and a near-white pixel, so that every step of the conversion shows.
-struct Page {
-    int w = 20, h = 12, depth = 24;
-    Image px;
-    explicit Page(int depth_ = 24) : depth(depth_) {
-        const int stride = Stride();
-        px.assign((size_t)stride * h, 255);
-        const int bpp = depth / 8;
-        auto set = [&](int x, int y, int r, int g, int b) {
-            unsigned char *p = &px[(size_t)y * stride + x * bpp];
-            p[0] = (unsigned char)(bpp == 3 ? b : (r * 11 + g * 16 + b * 5) / 32);
-            if (bpp == 3) {
-                p[1] = (unsigned char)g;
-                p[2] = (unsigned char)r;
-            }
-        };
-        for (int x = 2; x < 18; ++x)
-            set(x, 2, x * 16, x * 16, x * 16);
-        for (int x = 2; x < 6; ++x)
-            set(x, 4, 255, 0, 0), set(x + 4, 4, 0, 255, 0), set(x + 8, 4, 0, 0, 255);
-        for (int y = 6; y < 10; ++y)
-            set(3, y, 0, 0, 0), set(3 + y - 5, 9, 0, 0, 0);
-        // Near white (every channel 250 or more) is dropped; 249 is not.
-        set(15, 8, 250, 255, 255), set(16, 8, 255, 250, 255), set(17, 8, 255, 255, 250);
-        set(15, 10, 249, 255, 255), set(16, 10, 255, 249, 255), set(17, 10, 255, 255, 249);
-        set(13, 11, 255, 0, 255); // only its middle byte is dark, the 17th of its eight
+// The 20 x 12 colour page of conversion-page.txt (0xRRGGBB per pixel): pure
+// channels, a grey ramp, a black frame corner, near-white pixels (every
+// channel 250 or more is dropped, 249 is not) and a pixel whose middle byte
+// alone is dark, so that every step of the conversion shows.
+Image PageOf(int depth) {
+    std::ifstream in(rvt::SourceDir() + "/tests/data/conversion-page.txt");
+    Image px((size_t)depth / 8 * 20 * 12);
+    unsigned c;
+    for (size_t i = 0; i < 240 && in >> std::hex >> c; ++i) {
+        if (depth == 24)
+            px[3 * i] = (unsigned char)c, px[3 * i + 1] = (unsigned char)(c >> 8),
+                   px[3 * i + 2] = (unsigned char)(c >> 16);
+        else
+            px[i] = (unsigned char)(((c >> 16) * 11 + (c >> 8 & 255) * 16 + (c & 255) * 5) / 32);
     }
-    int Stride() const { return (depth * w + 31) / 32 * 4; }
-};
+    return px;
+}
 
 TEST(Imaging, Conversion) {
     std::ifstream cases(rvt::SourceDir() + "/tests/data/conversion-cases.txt");
@@ -137,19 +124,14 @@ TEST(Imaging, Conversion) {
                &lv[2], &lv[3], &c.depth);
         c.levels.byInLow = lv[0], c.levels.byInHigh = lv[1], c.levels.byOutLow = lv[2],
         c.levels.byOutHigh = lv[3];
-        Page page(c.depth);
-        tagBITMAPINFOHEADER hd{};
-        hd.biSize = 40;
-        hd.biWidth = page.w;
-        hd.biHeight = page.h;
-        hd.biPlanes = 1;
-        hd.biBitCount = (uint16_t)page.depth;
-        tagRECT rect = {0, 0, page.w - 1, page.h - 1};
+        Image px = PageOf(c.depth);
+        tagBITMAPINFOHEADER hd{40, 20, 12, 1, (uint16_t)c.depth};
+        tagRECT rect = {0, 0, 19, 11};
         unsigned char *out = nullptr;
         unsigned len = 0;
         CBmpProcessing b;
-        int rc = b.CoverBMP2OutputFormat(page.px.data(), (unsigned)page.px.size(), &out, &len, &hd,
-                                         &rect, c.orientation, c.dx, c.dy, c.levels, c.mirror,
+        int rc = b.CoverBMP2OutputFormat(px.data(), (unsigned)px.size(), &out, &len, &hd, &rect,
+                                         c.orientation, c.dx, c.dy, c.levels, c.mirror,
                                          c.brightness, c.contrast, c.maxWidth);
         char head[200];
         snprintf(
