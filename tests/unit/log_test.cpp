@@ -60,14 +60,13 @@ LogData *Record(int id, int level, const std::string &text) {
     return r;
 }
 
+#define FIELD(f) (" " #f "=" + std::to_string(e.f))
 std::string Dump(const LoggerInfo &e) {
-    return "key=" + e.key + " name=" + e.name + " path=" + e.path +
-           " level=" + std::to_string(e.level) + " display=" + std::to_string(e.display) +
-           " outfile=" + std::to_string(e.outfile) + " monthdir=" + std::to_string(e.monthdir) +
-           " limitsize=" + std::to_string(e.limitsize) + " enable=" + std::to_string(e.enable) +
-           " fileline=" + std::to_string(e.fileline) + " reserve=" + std::to_string(e.reserve) +
-           "\n";
+    return "key=" + e.key + " name=" + e.name + " path=" + e.path + FIELD(level) + FIELD(display) +
+           FIELD(outfile) + FIELD(monthdir) + FIELD(limitsize) + FIELD(enable) + FIELD(fileline) +
+           FIELD(reserve) + "\n";
 }
+#undef FIELD
 
 TEST(Log, LineLayout) {
     setenv("TZ", "UTC", 1);
@@ -143,29 +142,24 @@ TEST(Log, SettersAndLoggers) {
     int id = m->createLogger("t");
     ASSERT_EQ(id, 1);
     std::string text;
-    const std::vector<std::pair<std::string, std::function<bool()>>> calls = {
-        {"path c:\\logs\\", [&] { return m->setLoggerPath(id, "c:\\logs\\"); }},
-        {"path empty", [&] { return m->setLoggerPath(id, ""); }},
-        {"name empty", [&] { return m->setLoggerName(id, ""); }},
-        {"limitsize 0", [&] { return m->setLoggerLimitsize(id, 0); }},
-        {"reserve 2^32+9", [&] { return m->setLoggerReserveTime(id, 4294967296L + 9); }},
-        {"reserve 2^31", [&] { return m->setLoggerReserveTime(id, 2147483648L); }},
-        {"hotChange long name",
-         [&] { return m->hotChange(id, tslog::Name, 0, std::string(8192, 'n')); }},
-        {"hotChange code 42", [&] { return m->hotChange(id, tslog::LogDataType(42), 1, ""); }},
-        {"hotChange reserve -7", [&] { return m->hotChange(id, tslog::Reserve, -7, ""); }},
-        {"path of 486",
-         [&] { return m->setLoggerPath(id, (std::string(486, 'p') + "/").c_str()); }},
-        {"path of 485",
-         [&] { return m->setLoggerPath(id, (std::string(485, 'p') + "/").c_str()); }},
-        {"name nnnn", [&] { return m->setLoggerName(id, "nnnn"); }},
-        {"path /tmp/", [&] { return m->setLoggerPath(id, "/tmp/"); }},
-        {"name of 483", [&] { return m->setLoggerName(id, std::string(483, 'n').c_str()); }},
-        {"name of 482", [&] { return m->setLoggerName(id, std::string(482, 'n').c_str()); }},
-    };
-    for (const auto &c : calls) {
-        bool ok = c.second();
-        text += c.first + " -> " + (ok ? "true" : "false") + ": " + Dump(*m->getLoggerInfo(id));
+    // "<setter> <argument>", where "<c>*<n>" in the argument is n copies of c.
+    for (std::string call :
+         {"path c:\\logs\\", "path ", "name ", "limitsize 0", "reserve 4294967305",
+          "reserve 2147483648", "hot-name n*8192", "hot-42 ", "hot-reserve -7", "path p*486/",
+          "path p*485/", "name nnnn", "path /tmp/", "name n*483", "name n*482"}) {
+        const std::string op = call.substr(0, call.find(' '));
+        std::string arg = call.substr(op.size() + 1);
+        if (arg.size() > 2 && arg[1] == '*')
+            arg = std::string(std::stoul(arg.substr(2)), arg[0]) + (arg.back() == '/' ? "/" : "");
+        const long n = std::atol(arg.c_str());
+        const bool ok = op == "path"          ? m->setLoggerPath(id, arg.c_str())
+                        : op == "name"        ? m->setLoggerName(id, arg.c_str())
+                        : op == "limitsize"   ? m->setLoggerLimitsize(id, (unsigned)n)
+                        : op == "reserve"     ? m->setLoggerReserveTime(id, n)
+                        : op == "hot-name"    ? m->hotChange(id, tslog::Name, 0, arg)
+                        : op == "hot-reserve" ? m->hotChange(id, tslog::Reserve, (int)n, "")
+                                              : m->hotChange(id, tslog::LogDataType(42), 1, "");
+        text += call + " -> " + (ok ? "true" : "false") + ": " + Dump(*m->getLoggerInfo(id));
     }
     for (int bad : {-1, 2, 20}) {
         EXPECT_FALSE(m->setLoggerLevel(bad, 1) || m->setLoggerPath(bad, "/tmp") ||
