@@ -1,5 +1,6 @@
 // Conversion, halftoning, adaptive threshold and dashing against golden
 // files: every table entry and diffusion weight shows in them.
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -40,27 +41,24 @@ std::string Numbers(const std::vector<int> &v, size_t perLine) {
 TEST(Imaging, OrderedDithersAndScreens) {
     // Per position of the method's period, how many of the 256 grey values
     // print light: every threshold entry shows.
-    struct Method {
-        int method, px, py;
-    };
     std::string text;
-    for (Method m : {Method{1, 1, 1}, Method{3, 8, 8}, Method{5, 16, 16}, Method{7, 15, 15},
-                     Method{8, 4, 4}, Method{9, 16, 16}}) {
+    for (auto [method, px, py] :
+         {std::array{1, 1, 1}, {3, 8, 8}, {5, 16, 16}, {7, 15, 15}, {8, 4, 4}, {9, 16, 16}}) {
         for (int negative : {0, 1}) {
-            const int w = m.px * 256, h = m.py;
+            const int w = px * 256, h = py;
             Image src((size_t)w * h), dst(src.size(), 77);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    src[(size_t)y * w + x] = (unsigned char)(x / m.px);
+                    src[(size_t)y * w + x] = (unsigned char)(x / px);
             CBmpProcessing b;
-            EXPECT_EQ(b.Dither(m.method, src.data(), dst.data(), h, w, w, 0, negative), 1);
-            std::vector<int> light((size_t)m.px * m.py, 0);
+            EXPECT_EQ(b.Dither(method, src.data(), dst.data(), h, w, w, 0, negative), 1);
+            std::vector<int> light((size_t)px * py, 0);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    light[(size_t)y * m.px + x % m.px] +=
+                    light[(size_t)y * px + x % px] +=
                         dst[(size_t)y * w + x] == (negative ? 0 : 255);
-            text += "=== method " + std::to_string(m.method) + (negative ? ", negative" : "") +
-                    ": light values per position (rows y, columns x)\n" + Numbers(light, m.px);
+            text += "=== method " + std::to_string(method) + (negative ? ", negative" : "") +
+                    ": light values per position (rows y, columns x)\n" + Numbers(light, px);
         }
     }
     rvt::ExpectGolden("dither-thresholds.txt", text);
@@ -163,22 +161,20 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
             img[(size_t)y * w + x] =
                 (unsigned char)((x < 20 ? 60 + 6 * x : 230 - 3 * y) ^ ((x + y) % 7 == 0 ? 90 : 0));
     std::string text;
-    struct Case {
-        int negative, method, block, offset;
-        float weight;
-    };
-    for (Case c : {Case{0, 0, 64, 0, 0.5f}, Case{1, 0, 64, 0, 0.5f}, Case{0, 1, 8, 0, 0.0f},
-                   Case{0, 2, 8, 5, 1.0f}, Case{0, 3, 16, -5, 1.5f}, Case{0, 4, 4, 0, -1.0f},
-                   Case{0, 0, 2147483647, 0, 0.5f}}) {
+    const int cases[][5] = {// negative, method, block, offset, weight in tenths
+                            {0, 0, 64, 0, 5},        {1, 0, 64, 0, 5},   {0, 1, 8, 0, 0},
+                            {0, 2, 8, 5, 10},        {0, 3, 16, -5, 15}, {0, 4, 4, 0, -10},
+                            {0, 0, 2147483647, 0, 5}};
+    for (auto [negative, method, block, offset, weight] : cases) {
         unsigned char *out = nullptr;
         int len = 0;
-        bool ok = AdaptiveThreshold(img.data(), w, h, w, &out, &len, c.negative, c.method, c.block,
-                                    c.offset, c.weight);
+        bool ok = AdaptiveThreshold(img.data(), w, h, w, &out, &len, negative, method, block,
+                                    offset, weight / 10.0f);
         char head[160];
         snprintf(head, sizeof(head),
                  "=== adaptive: negative %d, method %d, block %d, offset %d, weight %.1f: %d, %d "
                  "bytes\n",
-                 c.negative, c.method, c.block, c.offset, c.weight, ok, len);
+                 negative, method, block, offset, weight / 10.0, ok, len);
         text += head;
         if (out)
             text += Art(out, len / h, h, len / h);
@@ -231,15 +227,13 @@ TEST(Imaging, Dashing) {
     img[3 * stride + 100] = 128; // not black: splits the line
     line(4, 5, 230);
     std::string text;
-    struct Case {
-        short dpi, black, white;
-    };
-    for (Case c : {Case{203, 24, 8}, Case{203, 4, 2}, Case{300, 30, 10}, Case{203, 0, 0},
-                   Case{0, 24, 8}, Case{203, -1, 8}, Case{203, 8, -1}}) {
+    const short cases[][3] = {{203, 24, 8}, {203, 4, 2},  {300, 30, 10}, {203, 0, 0},
+                              {0, 24, 8},   {203, -1, 8}, {203, 8, -1}}; // dpi, black, white
+    for (auto [dpi, black, white] : cases) {
         Image copy = img;
-        CBmpProcessing().DashSolidLines(copy.data(), w, h, stride, 10, c.dpi, c.black, c.white, 8);
-        text += "=== dashes: " + std::to_string(c.dpi) + " dpi, black " + std::to_string(c.black) +
-                ", white " + std::to_string(c.white) + "\n" + Art(copy.data(), w, h, stride);
+        CBmpProcessing().DashSolidLines(copy.data(), w, h, stride, 10, dpi, black, white, 8);
+        text += "=== dashes: " + std::to_string(dpi) + " dpi, black " + std::to_string(black) +
+                ", white " + std::to_string(white) + "\n" + Art(copy.data(), w, h, stride);
     }
     for (unsigned length : {100u, 33u, 32u, 10u}) {
         Image run(length, 0);

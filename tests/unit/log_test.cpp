@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -72,32 +73,25 @@ TEST(Log, LineLayout) {
     setenv("TZ", "UTC", 1);
     tzset();
     std::string text = "=== prefixes\n";
-    struct Prefix {
-        int64_t time;
-        uint32_t ms, tid;
-        int level;
-    };
     const int64_t march5 = 1709647629; // 2024-03-05 14:07:09
-    for (Prefix p :
-         {Prefix{march5, 42, 4711, 1}, Prefix{march5, 999, 1, 0}, Prefix{march5, 0, 123456, 6},
-          Prefix{march5, 5, 4294967295u, 5}, Prefix{-30610224001, 7, 12, 4},
-          Prefix{946684800, 0, 10000, 2}, Prefix{march5 - 86400 * 5, 0, 1, 3},
-          Prefix{march5, 1, 1, 7}, Prefix{march5, 1, 1, -1}}) {
+    const int64_t prefixes[][4] = {
+        // time, milliseconds, thread and level
+        {march5, 42, 4711, 1},         {march5, 999, 1, 0},      {march5, 0, 123456, 6},
+        {march5, 5, 4294967295, 5},    {-30610224001, 7, 12, 4}, {946684800, 0, 10000, 2},
+        {march5 - 86400 * 5, 0, 1, 3}, {march5, 1, 1, 7},        {march5, 1, 1, -1}};
+    for (auto [time, ms, tid, level] : prefixes) {
         LogData r = {};
-        r.time = p.time, r.milliseconds = p.ms, r.threadId = p.tid, r.level = p.level;
+        r.time = time, r.milliseconds = (uint32_t)ms, r.threadId = (uint32_t)tid;
+        r.level = (int)level;
         text += "[" + std::string(r.content, (size_t)tslog::fillLogPrefix(&r)) + "]\n";
     }
     rvt::TempDir dir;
     StartIn(dir, "line");
-    struct Source {
-        const char *file;
-        int line;
-    };
-    for (Source s :
-         {Source{"a/b/c.x", 7}, Source{"a\\b\\c.x", 7}, Source{"dir/sub\\c.x", 12345},
-          Source{"c.x", 0}, Source{"trailing/", 3}, Source{nullptr, 7}, Source{"tslog", -5}}) {
-        EXPECT_TRUE(M()->pushLog(Record(0, 1, "msg"), s.file, s.line));
-    }
+    const std::pair<const char *, int> sources[] = {
+        {"a/b/c.x", 7}, {"a\\b\\c.x", 7}, {"dir/sub\\c.x", 12345}, {"c.x", 0}, {"trailing/", 3},
+        {nullptr, 7},   {"tslog", -5}};
+    for (auto [file, line] : sources)
+        EXPECT_TRUE(M()->pushLog(Record(0, 1, "msg"), file, line));
     // Near the content's end the suffix gives way, then the message.
     for (int32_t length : {8122, 8123, 8186, 8189, 8190, 8192}) {
         LogData *r = M()->makeLogData(0, 1);
