@@ -2,7 +2,6 @@
 // files; file rules, admission, the record pool and threads as behaviour.
 // Every test runs in a process of its own, so the manager starts fresh.
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -11,10 +10,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
-#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -26,6 +23,9 @@ namespace {
 
 using tslog::LogData;
 using tslog::LoggerInfo;
+
+// Dates in UTC, as the golden files show them.
+[[maybe_unused]] const int kUtc = (setenv("TZ", "UTC", 1), tzset(), 0);
 
 tslog::LogerManager *M() {
     return static_cast<tslog::LogerManager *>(tslog::ILogManager::getInstance());
@@ -70,8 +70,6 @@ std::string Dump(const LoggerInfo &e) {
 #undef FIELD
 
 TEST(Log, LineLayout) {
-    setenv("TZ", "UTC", 1);
-    tzset();
     std::string text = "=== prefixes\n";
     const int64_t march5 = 1709647629; // 2024-03-05 14:07:09
     const int64_t prefixes[][4] = {
@@ -252,8 +250,6 @@ TEST(Log, Admission) {
 }
 
 TEST(Log, FileRules) {
-    setenv("TZ", "UTC", 1);
-    tzset();
     rvt::TempDir dir;
     tslog::LogerManager *m = M();
     rvt::WriteFile(dir / "big.log", std::string(1048676, 'o'));

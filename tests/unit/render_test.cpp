@@ -1,7 +1,6 @@
 // The renderer's commands, label sizes, preambles and page commands for the
 // cases of a data file, against a golden file; the cutter's cuts over whole
 // jobs through the viewer's printer model.
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
