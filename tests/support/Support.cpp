@@ -134,11 +134,6 @@ template <typename Fn> std::string Capture(int fd, FILE *stream, const std::stri
 
 } // namespace
 
-std::string CaptureStdout(const std::function<void()> &fn) {
-    TempDir dir;
-    return Capture(1, stdout, dir / "out", fn);
-}
-
 Result RunJob(const std::string &raster, const std::string &options, const std::string &ppd) {
     TempDir dir;
     WriteFile(dir / "job.ras", raster);

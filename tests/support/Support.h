@@ -101,8 +101,6 @@ std::string Escape(const std::string &bytes);
 
 // The job read as a printer would; fails the test when it is malformed.
 tsplview::Job ReadTspl(const std::string &job);
-// What fn writes to standard output.
-std::string CaptureStdout(const std::function<void()> &fn);
 
 } // namespace rvt
 

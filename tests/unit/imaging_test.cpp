@@ -1,5 +1,6 @@
 // Conversion, halftoning, adaptive threshold and dashing against golden
 // files: every table entry and diffusion weight shows in them.
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -40,27 +41,24 @@ std::string Numbers(const std::vector<int> &v, size_t perLine) {
 TEST(Imaging, OrderedDithersAndScreens) {
     // Per position of the method's period, how many of the 256 grey values
     // print light: every threshold entry shows.
-    struct Method {
-        int method, px, py;
-    };
     std::string text;
-    for (Method m : {Method{1, 1, 1}, Method{3, 8, 8}, Method{5, 16, 16}, Method{7, 15, 15},
-                     Method{8, 4, 4}, Method{9, 16, 16}}) {
+    for (auto [method, px, py] :
+         {std::array{1, 1, 1}, {3, 8, 8}, {5, 16, 16}, {7, 15, 15}, {8, 4, 4}, {9, 16, 16}}) {
         for (int negative : {0, 1}) {
-            const int w = m.px * 256, h = m.py;
+            const int w = px * 256, h = py;
             Image src((size_t)w * h), dst(src.size(), 77);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    src[(size_t)y * w + x] = (unsigned char)(x / m.px);
+                    src[(size_t)y * w + x] = (unsigned char)(x / px);
             CBmpProcessing b;
-            EXPECT_EQ(b.Dither(m.method, src.data(), dst.data(), h, w, w, 0, negative), 1);
-            std::vector<int> light((size_t)m.px * m.py, 0);
+            EXPECT_EQ(b.Dither(method, src.data(), dst.data(), h, w, w, 0, negative), 1);
+            std::vector<int> light((size_t)px * py, 0);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    light[(size_t)y * m.px + x % m.px] +=
+                    light[(size_t)y * px + x % px] +=
                         dst[(size_t)y * w + x] == (negative ? 0 : 255);
-            text += "=== method " + std::to_string(m.method) + (negative ? ", negative" : "") +
-                    ": light values per position (rows y, columns x)\n" + Numbers(light, m.px);
+            text += "=== method " + std::to_string(method) + (negative ? ", negative" : "") +
+                    ": light values per position (rows y, columns x)\n" + Numbers(light, px);
         }
     }
     rvt::ExpectGolden("dither-thresholds.txt", text);
@@ -90,36 +88,23 @@ TEST(Imaging, ErrorDiffusionAndUnknownMethods) {
     rvt::ExpectGolden("error-diffusion.txt", text);
 }
 
-// A 20 x 12 colour page: pure channels, a grey ramp, a black frame corner
-// and a near-white pixel, so that every step of the conversion shows.
-struct Page {
-    int w = 20, h = 12, depth = 24;
-    Image px;
-    explicit Page(int depth_ = 24) : depth(depth_) {
-        const int stride = Stride();
-        px.assign((size_t)stride * h, 255);
-        const int bpp = depth / 8;
-        auto set = [&](int x, int y, int r, int g, int b) {
-            unsigned char *p = &px[(size_t)y * stride + x * bpp];
-            p[0] = (unsigned char)(bpp == 3 ? b : (r * 11 + g * 16 + b * 5) / 32);
-            if (bpp == 3) {
-                p[1] = (unsigned char)g;
-                p[2] = (unsigned char)r;
-            }
-        };
-        for (int x = 2; x < 18; ++x)
-            set(x, 2, x * 16, x * 16, x * 16);
-        for (int x = 2; x < 6; ++x)
-            set(x, 4, 255, 0, 0), set(x + 4, 4, 0, 255, 0), set(x + 8, 4, 0, 0, 255);
-        for (int y = 6; y < 10; ++y)
-            set(3, y, 0, 0, 0), set(3 + y - 5, 9, 0, 0, 0);
-        // Near white (every channel 250 or more) is dropped; 249 is not.
-        set(15, 8, 250, 255, 255), set(16, 8, 255, 250, 255), set(17, 8, 255, 255, 250);
-        set(15, 10, 249, 255, 255), set(16, 10, 255, 249, 255), set(17, 10, 255, 255, 249);
-        set(13, 11, 255, 0, 255); // only its middle byte is dark, the 17th of its eight
+// The 20 x 12 colour page of conversion-page.txt (0xRRGGBB per pixel): pure
+// channels, a grey ramp, a black frame corner, near-white pixels (every
+// channel 250 or more is dropped, 249 is not) and a pixel whose middle byte
+// alone is dark, so that every step of the conversion shows.
+Image PageOf(int depth) {
+    std::ifstream in(rvt::SourceDir() + "/tests/data/conversion-page.txt");
+    Image px((size_t)depth / 8 * 20 * 12);
+    unsigned c;
+    for (size_t i = 0; i < 240 && in >> std::hex >> c; ++i) {
+        if (depth == 24)
+            px[3 * i] = (unsigned char)c, px[3 * i + 1] = (unsigned char)(c >> 8),
+                   px[3 * i + 2] = (unsigned char)(c >> 16);
+        else
+            px[i] = (unsigned char)(((c >> 16) * 11 + (c >> 8 & 255) * 16 + (c & 255) * 5) / 32);
     }
-    int Stride() const { return (depth * w + 31) / 32 * 4; }
-};
+    return px;
+}
 
 TEST(Imaging, Conversion) {
     std::ifstream cases(rvt::SourceDir() + "/tests/data/conversion-cases.txt");
@@ -137,19 +122,14 @@ TEST(Imaging, Conversion) {
                &lv[2], &lv[3], &c.depth);
         c.levels.byInLow = lv[0], c.levels.byInHigh = lv[1], c.levels.byOutLow = lv[2],
         c.levels.byOutHigh = lv[3];
-        Page page(c.depth);
-        tagBITMAPINFOHEADER hd{};
-        hd.biSize = 40;
-        hd.biWidth = page.w;
-        hd.biHeight = page.h;
-        hd.biPlanes = 1;
-        hd.biBitCount = (uint16_t)page.depth;
-        tagRECT rect = {0, 0, page.w - 1, page.h - 1};
+        Image px = PageOf(c.depth);
+        tagBITMAPINFOHEADER hd{40, 20, 12, 1, (uint16_t)c.depth};
+        tagRECT rect = {0, 0, 19, 11};
         unsigned char *out = nullptr;
         unsigned len = 0;
         CBmpProcessing b;
-        int rc = b.CoverBMP2OutputFormat(page.px.data(), (unsigned)page.px.size(), &out, &len, &hd,
-                                         &rect, c.orientation, c.dx, c.dy, c.levels, c.mirror,
+        int rc = b.CoverBMP2OutputFormat(px.data(), (unsigned)px.size(), &out, &len, &hd, &rect,
+                                         c.orientation, c.dx, c.dy, c.levels, c.mirror,
                                          c.brightness, c.contrast, c.maxWidth);
         char head[200];
         snprintf(
@@ -181,22 +161,20 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
             img[(size_t)y * w + x] =
                 (unsigned char)((x < 20 ? 60 + 6 * x : 230 - 3 * y) ^ ((x + y) % 7 == 0 ? 90 : 0));
     std::string text;
-    struct Case {
-        int negative, method, block, offset;
-        float weight;
-    };
-    for (Case c : {Case{0, 0, 64, 0, 0.5f}, Case{1, 0, 64, 0, 0.5f}, Case{0, 1, 8, 0, 0.0f},
-                   Case{0, 2, 8, 5, 1.0f}, Case{0, 3, 16, -5, 1.5f}, Case{0, 4, 4, 0, -1.0f},
-                   Case{0, 0, 2147483647, 0, 0.5f}}) {
+    const int cases[][5] = {// negative, method, block, offset, weight in tenths
+                            {0, 0, 64, 0, 5},        {1, 0, 64, 0, 5},   {0, 1, 8, 0, 0},
+                            {0, 2, 8, 5, 10},        {0, 3, 16, -5, 15}, {0, 4, 4, 0, -10},
+                            {0, 0, 2147483647, 0, 5}};
+    for (auto [negative, method, block, offset, weight] : cases) {
         unsigned char *out = nullptr;
         int len = 0;
-        bool ok = AdaptiveThreshold(img.data(), w, h, w, &out, &len, c.negative, c.method, c.block,
-                                    c.offset, c.weight);
+        bool ok = AdaptiveThreshold(img.data(), w, h, w, &out, &len, negative, method, block,
+                                    offset, weight / 10.0f);
         char head[160];
         snprintf(head, sizeof(head),
                  "=== adaptive: negative %d, method %d, block %d, offset %d, weight %.1f: %d, %d "
                  "bytes\n",
-                 c.negative, c.method, c.block, c.offset, c.weight, ok, len);
+                 negative, method, block, offset, weight / 10.0, ok, len);
         text += head;
         if (out)
             text += Art(out, len / h, h, len / h);
@@ -249,15 +227,13 @@ TEST(Imaging, Dashing) {
     img[3 * stride + 100] = 128; // not black: splits the line
     line(4, 5, 230);
     std::string text;
-    struct Case {
-        short dpi, black, white;
-    };
-    for (Case c : {Case{203, 24, 8}, Case{203, 4, 2}, Case{300, 30, 10}, Case{203, 0, 0},
-                   Case{0, 24, 8}, Case{203, -1, 8}, Case{203, 8, -1}}) {
+    const short cases[][3] = {{203, 24, 8}, {203, 4, 2},  {300, 30, 10}, {203, 0, 0},
+                              {0, 24, 8},   {203, -1, 8}, {203, 8, -1}}; // dpi, black, white
+    for (auto [dpi, black, white] : cases) {
         Image copy = img;
-        CBmpProcessing().DashSolidLines(copy.data(), w, h, stride, 10, c.dpi, c.black, c.white, 8);
-        text += "=== dashes: " + std::to_string(c.dpi) + " dpi, black " + std::to_string(c.black) +
-                ", white " + std::to_string(c.white) + "\n" + Art(copy.data(), w, h, stride);
+        CBmpProcessing().DashSolidLines(copy.data(), w, h, stride, 10, dpi, black, white, 8);
+        text += "=== dashes: " + std::to_string(dpi) + " dpi, black " + std::to_string(black) +
+                ", white " + std::to_string(white) + "\n" + Art(copy.data(), w, h, stride);
     }
     for (unsigned length : {100u, 33u, 32u, 10u}) {
         Image run(length, 0);

@@ -2,18 +2,16 @@
 // files; file rules, admission, the record pool and threads as behaviour.
 // Every test runs in a process of its own, so the manager starts fresh.
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
-#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -26,6 +24,9 @@ namespace {
 using tslog::LogData;
 using tslog::LoggerInfo;
 
+// Dates in UTC, as the golden files show them.
+[[maybe_unused]] const int kUtc = (setenv("TZ", "UTC", 1), tzset(), 0);
+
 tslog::LogerManager *M() {
     return static_cast<tslog::LogerManager *>(tslog::ILogManager::getInstance());
 }
@@ -35,6 +36,13 @@ void StartIn(const rvt::TempDir &dir, const char *name) {
     ASSERT_TRUE(M()->setLoggerName(0, name));
     ASSERT_TRUE(M()->start());
 }
+
+// The manager started on the main logger in a fresh folder.
+struct Started : testing::Test {
+    rvt::TempDir dir;
+    tslog::LogerManager *m = M();
+    void SetUp() override { StartIn(dir, "Main"); }
+};
 
 // Log text with the time and thread of every line replaced, and long lines
 // shown by their length and ends, so that it can be compared as it is.
@@ -60,45 +68,35 @@ LogData *Record(int id, int level, const std::string &text) {
     return r;
 }
 
+#define FIELD(f) (" " #f "=" + std::to_string(e.f))
 std::string Dump(const LoggerInfo &e) {
-    return "key=" + e.key + " name=" + e.name + " path=" + e.path +
-           " level=" + std::to_string(e.level) + " display=" + std::to_string(e.display) +
-           " outfile=" + std::to_string(e.outfile) + " monthdir=" + std::to_string(e.monthdir) +
-           " limitsize=" + std::to_string(e.limitsize) + " enable=" + std::to_string(e.enable) +
-           " fileline=" + std::to_string(e.fileline) + " reserve=" + std::to_string(e.reserve) +
-           "\n";
+    return "key=" + e.key + " name=" + e.name + " path=" + e.path + FIELD(level) + FIELD(display) +
+           FIELD(outfile) + FIELD(monthdir) + FIELD(limitsize) + FIELD(enable) + FIELD(fileline) +
+           FIELD(reserve) + "\n";
 }
+#undef FIELD
 
 TEST(Log, LineLayout) {
-    setenv("TZ", "UTC", 1);
-    tzset();
     std::string text = "=== prefixes\n";
-    struct Prefix {
-        int64_t time;
-        uint32_t ms, tid;
-        int level;
-    };
     const int64_t march5 = 1709647629; // 2024-03-05 14:07:09
-    for (Prefix p :
-         {Prefix{march5, 42, 4711, 1}, Prefix{march5, 999, 1, 0}, Prefix{march5, 0, 123456, 6},
-          Prefix{march5, 5, 4294967295u, 5}, Prefix{-30610224001, 7, 12, 4},
-          Prefix{946684800, 0, 10000, 2}, Prefix{march5 - 86400 * 5, 0, 1, 3},
-          Prefix{march5, 1, 1, 7}, Prefix{march5, 1, 1, -1}}) {
+    const int64_t prefixes[][4] = {
+        // time, milliseconds, thread and level
+        {march5, 42, 4711, 1},         {march5, 999, 1, 0},      {march5, 0, 123456, 6},
+        {march5, 5, 4294967295, 5},    {-30610224001, 7, 12, 4}, {946684800, 0, 10000, 2},
+        {march5 - 86400 * 5, 0, 1, 3}, {march5, 1, 1, 7},        {march5, 1, 1, -1}};
+    for (auto [time, ms, tid, level] : prefixes) {
         LogData r = {};
-        r.time = p.time, r.milliseconds = p.ms, r.threadId = p.tid, r.level = p.level;
+        r.time = time, r.milliseconds = (uint32_t)ms, r.threadId = (uint32_t)tid;
+        r.level = (int)level;
         text += "[" + std::string(r.content, (size_t)tslog::fillLogPrefix(&r)) + "]\n";
     }
     rvt::TempDir dir;
     StartIn(dir, "line");
-    struct Source {
-        const char *file;
-        int line;
-    };
-    for (Source s :
-         {Source{"a/b/c.x", 7}, Source{"a\\b\\c.x", 7}, Source{"dir/sub\\c.x", 12345},
-          Source{"c.x", 0}, Source{"trailing/", 3}, Source{nullptr, 7}, Source{"tslog", -5}}) {
-        EXPECT_TRUE(M()->pushLog(Record(0, 1, "msg"), s.file, s.line));
-    }
+    const std::pair<const char *, int> sources[] = {
+        {"a/b/c.x", 7}, {"a\\b\\c.x", 7}, {"dir/sub\\c.x", 12345}, {"c.x", 0}, {"trailing/", 3},
+        {nullptr, 7},   {"tslog", -5}};
+    for (auto [file, line] : sources)
+        EXPECT_TRUE(M()->pushLog(Record(0, 1, "msg"), file, line));
     // Near the content's end the suffix gives way, then the message.
     for (int32_t length : {8122, 8123, 8186, 8189, 8190, 8192}) {
         LogData *r = M()->makeLogData(0, 1);
@@ -143,29 +141,24 @@ TEST(Log, SettersAndLoggers) {
     int id = m->createLogger("t");
     ASSERT_EQ(id, 1);
     std::string text;
-    const std::vector<std::pair<std::string, std::function<bool()>>> calls = {
-        {"path c:\\logs\\", [&] { return m->setLoggerPath(id, "c:\\logs\\"); }},
-        {"path empty", [&] { return m->setLoggerPath(id, ""); }},
-        {"name empty", [&] { return m->setLoggerName(id, ""); }},
-        {"limitsize 0", [&] { return m->setLoggerLimitsize(id, 0); }},
-        {"reserve 2^32+9", [&] { return m->setLoggerReserveTime(id, 4294967296L + 9); }},
-        {"reserve 2^31", [&] { return m->setLoggerReserveTime(id, 2147483648L); }},
-        {"hotChange long name",
-         [&] { return m->hotChange(id, tslog::Name, 0, std::string(8192, 'n')); }},
-        {"hotChange code 42", [&] { return m->hotChange(id, tslog::LogDataType(42), 1, ""); }},
-        {"hotChange reserve -7", [&] { return m->hotChange(id, tslog::Reserve, -7, ""); }},
-        {"path of 486",
-         [&] { return m->setLoggerPath(id, (std::string(486, 'p') + "/").c_str()); }},
-        {"path of 485",
-         [&] { return m->setLoggerPath(id, (std::string(485, 'p') + "/").c_str()); }},
-        {"name nnnn", [&] { return m->setLoggerName(id, "nnnn"); }},
-        {"path /tmp/", [&] { return m->setLoggerPath(id, "/tmp/"); }},
-        {"name of 483", [&] { return m->setLoggerName(id, std::string(483, 'n').c_str()); }},
-        {"name of 482", [&] { return m->setLoggerName(id, std::string(482, 'n').c_str()); }},
-    };
-    for (const auto &c : calls) {
-        bool ok = c.second();
-        text += c.first + " -> " + (ok ? "true" : "false") + ": " + Dump(*m->getLoggerInfo(id));
+    // "<setter> <argument>", where "<c>*<n>" in the argument is n copies of c.
+    for (std::string call :
+         {"path c:\\logs\\", "path ", "name ", "limitsize 0", "reserve 4294967305",
+          "reserve 2147483648", "hot-name n*8192", "hot-42 ", "hot-reserve -7", "path p*486/",
+          "path p*485/", "name nnnn", "path /tmp/", "name n*483", "name n*482"}) {
+        const std::string op = call.substr(0, call.find(' '));
+        std::string arg = call.substr(op.size() + 1);
+        if (arg.size() > 2 && arg[1] == '*')
+            arg = std::string(std::stoul(arg.substr(2)), arg[0]) + (arg.back() == '/' ? "/" : "");
+        const long n = std::atol(arg.c_str());
+        const bool ok = op == "path"          ? m->setLoggerPath(id, arg.c_str())
+                        : op == "name"        ? m->setLoggerName(id, arg.c_str())
+                        : op == "limitsize"   ? m->setLoggerLimitsize(id, (unsigned)n)
+                        : op == "reserve"     ? m->setLoggerReserveTime(id, n)
+                        : op == "hot-name"    ? m->hotChange(id, tslog::Name, 0, arg)
+                        : op == "hot-reserve" ? m->hotChange(id, tslog::Reserve, (int)n, "")
+                                              : m->hotChange(id, tslog::LogDataType(42), 1, "");
+        text += call + " -> " + (ok ? "true" : "false") + ": " + Dump(*m->getLoggerInfo(id));
     }
     for (int bad : {-1, 2, 20}) {
         EXPECT_FALSE(m->setLoggerLevel(bad, 1) || m->setLoggerPath(bad, "/tmp") ||
@@ -232,15 +225,13 @@ TEST(Log, Admission) {
     const int second = m->createLogger("second");
     ASSERT_TRUE(m->setLoggerPath(second, dir.path().c_str()) &&
                 m->setLoggerLevel(second, tslog::LOG_WARN));
-    std::string taken;
-    for (int id : {-1, 0, second, 2, 19})
+    std::string taken; // per logger, levels -1, 0, 1, 2, 3, 6 and 7
+    for (int id : {-1, 0, second, 2, 19}) {
         for (int level : {-1, 0, 1, 2, 3, 6, 7})
             taken += m->pushLog(Record(id, level, "x"), "f", 1) ? '+' : '.';
-    EXPECT_EQ(taken, "......."
-                     "..++++."
-                     "....++."
-                     "......."
-                     ".......");
+        taken += ' ';
+    }
+    EXPECT_EQ(taken, "....... ..++++. ....++. ....... ....... ");
     for (int level : {-3, 9}) { // beyond the table either way
         ASSERT_TRUE(m->setLoggerLevel(0, level));
         EXPECT_EQ(m->prePushLog(0, tslog::LOG_TRACE), level < 0);
@@ -264,8 +255,6 @@ TEST(Log, Admission) {
 }
 
 TEST(Log, FileRules) {
-    setenv("TZ", "UTC", 1);
-    tzset();
     rvt::TempDir dir;
     tslog::LogerManager *m = M();
     rvt::WriteFile(dir / "big.log", std::string(1048676, 'o'));
@@ -305,9 +294,7 @@ TEST(Log, FileRules) {
     EXPECT_FALSE(m->getLoggerInfo(0)->outfile);
 }
 
-TEST(Log, ShortWriteClosesAndTheNextLineReopens) {
-    rvt::TempDir dir;
-    StartIn(dir, "Main");
+TEST_F(Started, ShortWriteClosesAndTheNextLineReopens) {
     const size_t size = rvt::ReadFile(dir / "Main.log").size();
     signal(SIGXFSZ, SIG_IGN);
     rlimit saved, tight;
@@ -324,10 +311,7 @@ TEST(Log, ShortWriteClosesAndTheNextLineReopens) {
     EXPECT_EQ(text.find("after rastovortspl:2\r\n"), text.size() - 22);
 }
 
-TEST(Log, ThreadsShareThePoolAndTheFile) {
-    rvt::TempDir dir;
-    StartIn(dir, "Main");
-    tslog::LogerManager *m = M();
+TEST_F(Started, ThreadsShareThePoolAndTheFile) {
     // Records taken and returned by several threads at once: none is ever
     // handed to two threads, and the pool stays within its limit.
     std::atomic<int> clashes{0};
@@ -394,14 +378,11 @@ TEST(Log, ThreadsShareThePoolAndTheFile) {
     EXPECT_EQ(m->getPoolSize(), 1u);
 }
 
-TEST(Log, NoMemoryDropsTheTraceSafely) {
-    rvt::TempDir dir;
-    StartIn(dir, "nomem");
-    tslog::LogerManager *m = M();
+TEST_F(Started, NoMemoryDropsTheTraceSafely) {
     std::vector<LogData *> drained; // so that every record must be allocated
     while (m->getPoolSize() > 0)
         drained.push_back(m->makeLogData(0, 1));
-    const std::string before = rvt::ReadFile(dir / "nomem.log");
+    const std::string before = rvt::ReadFile(dir / "Main.log");
     tslog::LogerManager::recordAllocator = [](size_t) -> void * { return nullptr; };
     LogData *record = m->makeLogData(0, tslog::LOG_DEBUG);
     ASSERT_NE(record, nullptr);
@@ -410,9 +391,9 @@ TEST(Log, NoMemoryDropsTheTraceSafely) {
     tslog::LogerManager::recordAllocator = &malloc;
     for (LogData *held : drained)
         m->freeLogData(held);
-    EXPECT_EQ(rvt::ReadFile(dir / "nomem.log"), before);
+    EXPECT_EQ(rvt::ReadFile(dir / "Main.log"), before);
     tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 2, "after");
-    EXPECT_NE(rvt::ReadFile(dir / "nomem.log").find("after rastovortspl:2"), std::string::npos);
+    EXPECT_NE(rvt::ReadFile(dir / "Main.log").find("after rastovortspl:2"), std::string::npos);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 // The renderer's commands, label sizes, preambles and page commands for the
 // cases of a data file, against a golden file; the cutter's cuts over whole
 // jobs through the viewer's printer model.
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -36,19 +35,21 @@ struct Records {
         pdev.sCurCopies = 1;
         pdev.dwCurPageNum = 1;
     }
+    bool configured = true;
+    FILE *stream = nullptr; // none: a memory stream
     // One renderer call, as the filter makes it: its bytes and its result.
     std::string Call(const std::function<int(CTSPLRenderClass &)> &fn, int *result = nullptr) {
         char *bytes = nullptr;
         size_t size = 0;
-        FILE *out = open_memstream(&bytes, &size);
+        FILE *out = stream ? stream : open_memstream(&bytes, &size);
         CTSPLRenderClass r;
-        r.SetOemCfgPointer(&cfg);
+        r.SetOemCfgPointer(configured ? &cfg : nullptr);
         r.SetDevModePointer(&dm);
         r.SetOemPdevPointer(&pdev);
         r.SetOutputStream(out);
         const int res = fn(r);
         fclose(out);
-        std::string text(bytes, size);
+        std::string text(bytes ? bytes : "", size);
         free(bytes);
         if (result)
             *result = res;
@@ -152,36 +153,32 @@ TEST(Render, CasesOfTheDataFile) {
 
 TEST(Render, NothingWithoutAConfiguration) {
     Records rec;
-    tagRECT rect = {0, 0, 7, 7};
-    int sum = 0;
-    std::string out = rvt::CaptureStdout([&] {
-        CTSPLRenderClass r; // the configuration stays unset
-        r.SetDevModePointer(&rec.dm);
-        r.SetOemPdevPointer(&rec.pdev);
-        for (const auto &c : kCommands)
-            sum += c.second(r, {1, 1, 8, 8});
-        sum += r.OutPutSizeCommand() + r.StartDocCMD() + r.TransCommand(1);
-        // The bitmap is released all the same (the sanitizer build checks).
-        r.OutPutPageCommands(rect, (unsigned char *)malloc(8), 8, 8, 1);
-    });
-    EXPECT_EQ(out, "");
+    rec.configured = false;
+    int sum = -1;
+    EXPECT_EQ(rec.Call(
+                  [](CTSPLRenderClass &r) {
+                      int n = r.OutPutSizeCommand() + r.StartDocCMD() + r.TransCommand(1);
+                      for (const auto &c : kCommands)
+                          n += c.second(r, {1, 1, 8, 8});
+                      // The bitmap is released all the same (the sanitizer build checks).
+                      r.OutPutPageCommands({0, 0, 7, 7}, (unsigned char *)malloc(8), 8, 8, 1);
+                      return n;
+                  },
+                  &sum),
+              "");
     EXPECT_EQ(sum, 2); // the line end's stand-in
 }
 
 TEST(Render, PreambleStopsAtTheCommandWhoseWriteFails) {
     char buffer[30];
-    FILE *out = fmemopen(buffer, sizeof(buffer), "w");
-    setvbuf(out, nullptr, _IONBF, 0);
     Records rec;
-    CTSPLRenderClass r;
-    r.SetOemCfgPointer(&rec.cfg);
-    r.SetDevModePointer(&rec.dm);
-    r.SetOemPdevPointer(&rec.pdev);
-    r.SetOutputStream(out);
-    EXPECT_EQ(r.StartDocCMD(), 0);
+    rec.stream = fmemopen(buffer, sizeof(buffer), "w");
+    setvbuf(rec.stream, nullptr, _IONBF, 0);
+    int result = -1;
+    rec.Call([](CTSPLRenderClass &r) { return r.StartDocCMD(); }, &result);
+    EXPECT_EQ(result, 0);
     EXPECT_EQ(std::string(buffer, 29),
               "CLS\r\nSIZE 816 dot,1219 dot\r\nG"); // room for 29 and a zero
-    fclose(out);
 }
 
 // Whole jobs over a grid of method, copies, interval and page count, as the
