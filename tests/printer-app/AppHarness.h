@@ -4,9 +4,9 @@
 #ifndef VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 #define VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -99,38 +99,22 @@ class App {
         }
     }
 
-    // Starts the server and adds printer "label", whose jobs land in Out();
-    // "" when both worked, else what went wrong.
+    // Starts the server through the scripts' session helper and adds printer
+    // "label", whose jobs land in Out(); "" when both worked, else the log.
     std::string Start() {
         // The sanitizer build's leak check ignores what PAPPL keeps for the
         // process.
         setenv("LSAN_OPTIONS", "suppressions=" VORCP_TEST_LEAK_SUPPRESSIONS, 0);
-        close(Listen(&port_));
-        const std::string p = std::to_string(port_), out = dir_ / "server.out",
-                          state = "state-directory=" + dir_.path(), port = "server-port=" + p;
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            execl(VORCP_TEST_APP, VORCP_TEST_APP, "server", "-o", state.c_str(), "-o",
-                  "ppd-directory=" RVC_PPD_DIR, "-o", port.c_str(), "-o", "log-level=debug",
-                  (char *)nullptr);
-            _exit(127);
-        }
-        // A port taken meanwhile leaves the server on ::1 alone: wait for this
-        // very process on 127.0.0.1.
-        const std::string listening = "ss -Htlnp 'sport = :" + p + "' | grep -q '127.0.0.1:" + p +
-                                      " .*pid=" + std::to_string(pid_) + ",'";
-        for (int i = 0; std::system(listening.c_str()) != 0; ++i) {
-            if (i == 100 || waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = i == 100 ? pid_ : 0; // ended by itself
-                return "the app does not listen on 127.0.0.1:" + p + "\n" + Log();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        // The server outlives the helper's shell: adopt it to stop it here.
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        const std::string session = ". " RVC_TEST_SOURCE_DIR
+                                    "/scripts/app-session.sh && app_start " VORCP_TEST_APP
+                                    " " RVC_PPD_DIR " " +
+                                    dir_.path() + " && echo $APP_PORT $APP_PID >" + dir_ / "pid";
+        const bool up = std::system(("bash -c '" + session + "' 2>&1").c_str()) == 0;
+        sscanf(rvt::ReadFile(dir_ / "pid").c_str(), "%d %d", &port_, &pid_);
         mkdir((dir_ / "out").c_str(), 0700);
-        return AddPrinter("label", "file://" + dir_ / "out") ? "" : "no printer added\n" + Log();
+        return up && AddPrinter("label", "file://" + dir_ / "out") ? "" : "no app\n" + Log();
     }
 
     bool AddPrinter(const std::string &name, const std::string &device) const {
