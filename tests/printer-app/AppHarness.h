@@ -66,15 +66,11 @@ inline std::string Labels(unsigned count, unsigned copies = 1, unsigned width = 
     std::vector<rvt::Page> pages(count);
     for (unsigned n = 0; n < count; ++n) {
         rvt::Page &p = pages[n];
-        p.width = width;
-        p.height = height;
-        p.bitsPerPixel = 8;
-        p.space = CUPS_CSPACE_SW;
-        p.copies = copies;
+        p.width = width, p.height = height, p.copies = copies;
+        p.bitsPerPixel = 8, p.space = CUPS_CSPACE_SW;
         p.colour = [n](unsigned x, unsigned y) -> uint32_t {
-            if (y >= 20 && y < 150) {
+            if (y >= 20 && y < 150)
                 return n == 0 ? x * 255 / 811 : 255 - x * 255 / 811;
-            }
             const bool line = y >= 200 && y < 212 && x >= 40 && x < 760;
             return line || (y >= 250 && y < 380 && (x < 50 + 100 * n || x + 250 == y + 300)) ? 0
                                                                                              : 255;
@@ -180,18 +176,19 @@ class App {
             ipp_t *request = Request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
             ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
             ipp_t *r = Send(request, printer);
-            char reasons[1024] = "", message[1024] = "";
-            ippAttributeString(ippFindAttribute(r, "job-state-reasons", IPP_TAG_ZERO), reasons,
-                               sizeof(reasons));
-            ippAttributeString(ippFindAttribute(r, "job-state-message", IPP_TAG_ZERO), message,
-                               sizeof(message));
+            auto text = [r](const char *name) {
+                char s[1024] = "";
+                return std::string(
+                    ippAttributeString(ippFindAttribute(r, name, IPP_TAG_ZERO), s, sizeof(s)) ? s
+                                                                                              : "");
+            };
             const bool answered = ippGetStatusCode(r) == IPP_STATUS_OK;
             j = {(ipp_jstate_t)ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0),
-                 reasons, answered ? message : cupsLastErrorString()};
+                 text("job-state-reasons"),
+                 answered ? text("job-state-message") : cupsLastErrorString()};
             ippDelete(r);
-            if (!answered) {
+            if (!answered)
                 break;
-            }
         }
         return j;
     }
