@@ -7,10 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <thread>
-
 #include <cups/cups.h>
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
@@ -19,17 +15,10 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // A shell command's status and everything it wrote.
-std::pair<int, std::string> Sh(const std::string &cmd) {
-    FILE *p = popen(("{ " + cmd + "; } 2>&1").c_str(), "r");
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;)
-        out.append(buf, n);
-    int st = pclose(p);
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+std::pair<int, std::string> Sh(const rvt::TempDir &dir, const std::string &cmd) {
+    const int st = std::system(("{ " + cmd + "; } >" + dir / "said 2>&1").c_str());
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, rvt::ReadFile(dir / "said")};
 }
 
 std::string ShippedPpd(int dpi) {
@@ -44,8 +33,9 @@ class CupsRaster : public ::testing::TestWithParam<std::tuple<int, std::string>>
 TEST_P(CupsRaster, EveryDotOnItsPixel) {
     const int dpi = std::get<0>(GetParam());
     rvt::TempDir dir;
-    auto [st, said] = Sh("cupsfilter -p " + ShippedPpd(dpi) + " -m application/vnd.cups-raster " +
-                         RVC_SAMPLE_DIR + "/" + std::get<1>(GetParam()) + " > " + dir / "page.ras");
+    auto [st, said] =
+        Sh(dir, "cupsfilter -p " + ShippedPpd(dpi) + " -m application/vnd.cups-raster " +
+                    RVC_SAMPLE_DIR + "/" + std::get<1>(GetParam()) + " > " + dir / "page.ras");
     ASSERT_EQ(st, 0) << said;
     const std::string raster = rvt::ReadFile(dir / "page.ras");
     int fd = open((dir / "page.ras").c_str(), O_RDONLY);
@@ -98,26 +88,17 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
         GTEST_SKIP() << "a private cupsd with its own ServerBin needs root";
     rvt::TempDir dir;
     const std::string root = dir.path();
-    for (const char *sub : {"conf", "spool/tmp", "cache", "state", "log", "bin/filter"})
-        fs::create_directories(root + "/" + sub);
     // Filters run from ServerBin, which cupsd takes only when root owns it
-    // and nobody else may write there.
-    for (const auto &e : fs::directory_iterator("/usr/lib/cups"))
-        if (e.path().filename() != "filter")
-            fs::create_symlink(e.path(), root + "/bin/" + e.path().filename().string());
-    for (const auto &e : fs::directory_iterator("/usr/lib/cups/filter"))
-        fs::create_symlink(e.path(), root + "/bin/filter/" + e.path().filename().string());
-    fs::copy_file(RVC_FILTER_EXE, root + "/bin/filter/rastertovorcp");
-    for (const char *sub : {"", "/bin", "/bin/filter", "/bin/filter/rastertovorcp"})
-        chmod((root + sub).c_str(), 0755);
-    // cupsd's configuration, its folders and its local socket (no port to
-    // find) under root.
-    for (const char *conf : {"cupsd.conf", "cups-files.conf"}) {
-        std::string text = rvt::ReadFile(rvt::SourceDir() + "/tests/data/spooler/" + conf);
-        for (size_t at; (at = text.find("@ROOT@")) != std::string::npos;)
-            text.replace(at, 6, root);
-        rvt::WriteFile(root + "/conf/" + conf, text);
-    }
+    // and nobody else may write there; its configuration, folders and local
+    // socket (no port to find) lie under root too.
+    std::string setup =
+        "mkdir -p conf spool/tmp cache state log && cp -rs /usr/lib/cups bin && "
+        "install -m 755 " RVC_FILTER_EXE " bin/filter && chmod 755 . bin bin/filter";
+    for (const char *conf : {"cupsd.conf", "cups-files.conf"})
+        setup += " && sed s,@ROOT@," + root + ",g " + rvt::SourceDir() + "/tests/data/spooler/" +
+                 conf + " >conf/" + conf;
+    const auto made = Sh(dir, "cd " + root + " && " + setup);
+    ASSERT_EQ(made.first, 0) << made.second;
     const std::string host = root + "/cupsd.sock";
     pid_t cupsd = fork();
     if (cupsd == 0) {
@@ -128,27 +109,21 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
         _exit(127);
     }
     // Job options away from the defaults: density 12, adaptive threshold and
-    // a quarter turn, which turns the label.
-    std::pair<int, std::string> admin, lp;
-    for (int i = 0; i < 100 && (admin = Sh("lpadmin -h " + host + " -p rvc -E -v file://" +
-                                           dir / "out.tspl" + " -P " + ShippedPpd(203)))
-                                       .first != 0;
-         ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_EQ(admin.first, 0) << admin.second;
-    lp = Sh("lp -h " + host +
-            " -d rvc -o Density=12 -o Halftone=Adaptive -o Rotation=Rotate90CCW " RVC_SAMPLE_DIR
-            "/label.pdf");
-    ASSERT_EQ(lp.first, 0) << lp.second;
-    std::string completed;
-    for (int i = 0; i < 600 && completed.find("rvc-") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        completed = Sh("lpstat -h " + host + " -W completed -o rvc").second;
-    }
+    // a quarter turn, which turns the label. The queue is added once cupsd
+    // answers; the job is waited for up to two minutes.
+    const std::string lp = " -h " + host + " ";
+    const auto printed = Sh(
+        dir,
+        "for i in $(seq 100); do lpadmin" + lp + "-p rvc -E -v file://" + dir / "out.tspl" +
+            " -P " + ShippedPpd(203) + " && break; sleep 0.2; done && lp" + lp +
+            "-d rvc -o Density=12 -o Halftone=Adaptive -o Rotation=Rotate90CCW " RVC_SAMPLE_DIR
+            "/label.pdf && for i in $(seq 600); do lpstat" +
+            lp +
+            "-W completed -o rvc | grep -q rvc- && echo job completed && break; sleep 0.2; done");
     kill(cupsd, SIGTERM);
     waitpid(cupsd, nullptr, 0);
-    ASSERT_NE(completed.find("rvc-"), std::string::npos)
-        << rvt::ReadFile(root + "/log/error_log").substr(0, 20000);
+    ASSERT_NE(printed.second.find("job completed"), std::string::npos)
+        << printed.second << rvt::ReadFile(root + "/log/error_log").substr(0, 20000);
     tsplview::Job job = rvt::ReadTspl(rvt::ReadFile(dir / "out.tspl"));
     EXPECT_EQ(job.settings.density, 12);
     ASSERT_EQ(job.labels.size(), 1u);
@@ -157,9 +132,9 @@ TEST(Spooler, PrintsTheSampleWithJobOptions) {
 
 TEST(Install, DestdirGetsTheFilterAndThePpds) {
     rvt::TempDir dest;
-    auto [st, said] = Sh("DESTDIR=" + dest.path() + " cmake --install " + rvt::BinaryDir());
+    auto [st, said] = Sh(dest, "DESTDIR=" + dest.path() + " cmake --install " + rvt::BinaryDir());
     ASSERT_EQ(st, 0) << said;
-    std::string serverbin = Sh("cups-config --serverbin").second;
+    std::string serverbin = Sh(dest, "cups-config --serverbin").second;
     serverbin.erase(serverbin.find_last_not_of("\n ") + 1);
     const std::string filter = dest.path() + serverbin + "/filter/rastertovorcp";
     struct stat info;

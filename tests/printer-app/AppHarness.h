@@ -4,9 +4,9 @@
 #ifndef VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 #define VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -66,15 +66,11 @@ inline std::string Labels(unsigned count, unsigned copies = 1, unsigned width = 
     std::vector<rvt::Page> pages(count);
     for (unsigned n = 0; n < count; ++n) {
         rvt::Page &p = pages[n];
-        p.width = width;
-        p.height = height;
-        p.bitsPerPixel = 8;
-        p.space = CUPS_CSPACE_SW;
-        p.copies = copies;
+        p.width = width, p.height = height, p.copies = copies;
+        p.bitsPerPixel = 8, p.space = CUPS_CSPACE_SW;
         p.colour = [n](unsigned x, unsigned y) -> uint32_t {
-            if (y >= 20 && y < 150) {
+            if (y >= 20 && y < 150)
                 return n == 0 ? x * 255 / 811 : 255 - x * 255 / 811;
-            }
             const bool line = y >= 200 && y < 212 && x >= 40 && x < 760;
             return line || (y >= 250 && y < 380 && (x < 50 + 100 * n || x + 250 == y + 300)) ? 0
                                                                                              : 255;
@@ -99,38 +95,22 @@ class App {
         }
     }
 
-    // Starts the server and adds printer "label", whose jobs land in Out();
-    // "" when both worked, else what went wrong.
+    // Starts the server through the scripts' session helper and adds printer
+    // "label", whose jobs land in Out(); "" when both worked, else the log.
     std::string Start() {
         // The sanitizer build's leak check ignores what PAPPL keeps for the
         // process.
         setenv("LSAN_OPTIONS", "suppressions=" VORCP_TEST_LEAK_SUPPRESSIONS, 0);
-        close(Listen(&port_));
-        const std::string p = std::to_string(port_), out = dir_ / "server.out",
-                          state = "state-directory=" + dir_.path(), port = "server-port=" + p;
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            execl(VORCP_TEST_APP, VORCP_TEST_APP, "server", "-o", state.c_str(), "-o",
-                  "ppd-directory=" RVC_PPD_DIR, "-o", port.c_str(), "-o", "log-level=debug",
-                  (char *)nullptr);
-            _exit(127);
-        }
-        // A port taken meanwhile leaves the server on ::1 alone: wait for this
-        // very process on 127.0.0.1.
-        const std::string listening = "ss -Htlnp 'sport = :" + p + "' | grep -q '127.0.0.1:" + p +
-                                      " .*pid=" + std::to_string(pid_) + ",'";
-        for (int i = 0; std::system(listening.c_str()) != 0; ++i) {
-            if (i == 100 || waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = i == 100 ? pid_ : 0; // ended by itself
-                return "the app does not listen on 127.0.0.1:" + p + "\n" + Log();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        // The server outlives the helper's shell: adopt it to stop it here.
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        const std::string session = ". " RVC_TEST_SOURCE_DIR
+                                    "/scripts/app-session.sh && app_start " VORCP_TEST_APP
+                                    " " RVC_PPD_DIR " " +
+                                    dir_.path() + " && echo $APP_PORT $APP_PID >" + dir_ / "pid";
+        const bool up = std::system(("bash -c '" + session + "' 2>&1").c_str()) == 0;
+        sscanf(rvt::ReadFile(dir_ / "pid").c_str(), "%d %d", &port_, &pid_);
         mkdir((dir_ / "out").c_str(), 0700);
-        return AddPrinter("label", "file://" + dir_ / "out") ? "" : "no printer added\n" + Log();
+        return up && AddPrinter("label", "file://" + dir_ / "out") ? "" : "no app\n" + Log();
     }
 
     bool AddPrinter(const std::string &name, const std::string &device) const {
@@ -196,18 +176,19 @@ class App {
             ipp_t *request = Request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
             ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
             ipp_t *r = Send(request, printer);
-            char reasons[1024] = "", message[1024] = "";
-            ippAttributeString(ippFindAttribute(r, "job-state-reasons", IPP_TAG_ZERO), reasons,
-                               sizeof(reasons));
-            ippAttributeString(ippFindAttribute(r, "job-state-message", IPP_TAG_ZERO), message,
-                               sizeof(message));
+            auto text = [r](const char *name) {
+                char s[1024] = "";
+                return std::string(
+                    ippAttributeString(ippFindAttribute(r, name, IPP_TAG_ZERO), s, sizeof(s)) ? s
+                                                                                              : "");
+            };
             const bool answered = ippGetStatusCode(r) == IPP_STATUS_OK;
             j = {(ipp_jstate_t)ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0),
-                 reasons, answered ? message : cupsLastErrorString()};
+                 text("job-state-reasons"),
+                 answered ? text("job-state-message") : cupsLastErrorString()};
             ippDelete(r);
-            if (!answered) {
+            if (!answered)
                 break;
-            }
         }
         return j;
     }
