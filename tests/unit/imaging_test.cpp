@@ -185,6 +185,10 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
     EXPECT_FALSE(AdaptiveThreshold(img.data(), 0, h, w, &none, &noneLen, 0, 0, 64, 0, 0.5f));
     EXPECT_FALSE(AdaptiveThreshold(nullptr, w, h, w, &none, &noneLen, 0, 0, 64, 0, 0.5f));
     EXPECT_EQ(none, nullptr);
+    // An all-black image has the global threshold 0: a threshold, not a failure.
+    Image black(64, 0);
+    EXPECT_TRUE(AdaptiveThreshold(black.data(), 8, 8, 8, &none, &noneLen, 0, 0, 64, 0, 0.5f));
+    free(none);
 
     std::vector<int> thresholds;
     tagRECT region = {4, 2, 30, 9};
