@@ -10,12 +10,9 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root="$PWD"
-bash scripts/setup.sh
+bash scripts/build-release.sh
 export LC_ALL=C
-
 build="$root/build/release"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
 app="$build/printer-app/vorcp-printer-app"
 
 out="$root/build/app-demo"

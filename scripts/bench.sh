@@ -21,9 +21,8 @@ for a in "$@"; do
     *) args+=("$a") ;;
   esac
 done
+bash scripts/build-release.sh
 build=build/release
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 >/dev/null
 bench="$build/bench/page_bench"
 export RVC_PPD_DIR="$PWD/$build/ppd"
 

@@ -11,12 +11,9 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root="$PWD"
-bash scripts/setup.sh
+bash scripts/build-release.sh
 export LC_ALL=C
-
 build="$root/build/release"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
 
 filter="$build/filter/rastertovorcp"
 [ -x "$filter" ] || { echo "sample: $filter was not built" >&2; exit 1; }
