@@ -315,7 +315,8 @@ spooler_checks() {  # dir host
   said="$(lpadmin -h "$host" -p label -E -v "file://$dir/label.tspl" -m "$model" 2>&1)" ||
     { echo "$said"; echo "amd64: lpadmin failed"; return 1; }
   local req id
-  req="$(lp -h "$host" -d label -o Density=12 "$work/sample/label.pdf")" ||
+  # Job options away from the defaults must reach the filter.
+  req="$(lp -h "$host" -d label -o Density=12 -o Rotation=Rotate90CCW "$work/sample/label.pdf")" ||
     { echo "amd64: lp failed"; return 1; }
   id="${req#request id is label-}"
   id="${id%% *}"
@@ -327,6 +328,11 @@ spooler_checks() {  # dir host
     { echo "amd64: job $id did not complete"; return 1; }
   "$viewer" --check "$dir/label.tspl" ||
     { echo "amd64: tspl-view rejects the job"; return 1; }
+  grep -aq $'^DENSITY 12\r$' "$dir/label.tspl" ||
+    { echo "amd64: the job's Density=12 did not reach the filter"; return 1; }
+  # The 4 in wide page, turned a quarter, is 4 in (813 dots at 203 dpi) long.
+  grep -aq $'^SIZE [0-9]* dot,813 dot\r$' "$dir/label.tspl" ||
+    { head -c 300 "$dir/label.tspl"; echo "amd64: the job's Rotation did not reach the filter"; return 1; }
   echo "amd64: job $id printed the sample through lp to a file: $(stat -c %s "$dir/label.tspl") bytes, tspl-view --check passes"
 }
 

@@ -1,25 +1,14 @@
-// The shipped PPDs, raster made by CUPS's own filters, a private spooler
-// printing through a queue with the built filter, and the installation.
+// The shipped PPDs with raster made by CUPS's own filters. The installed
+// filter printing through a spooler is the package check's part
+// (scripts/package.sh).
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cups/cups.h>
-#include <cups/ppd.h>
 #include <gtest/gtest.h>
 
 #include "tests/support/Support.h"
 
 namespace {
-
-// A shell command's status and everything it wrote.
-std::pair<int, std::string> Sh(const rvt::TempDir &dir, const std::string &cmd) {
-    const int st = std::system(("{ " + cmd + "; } >" + dir / "said 2>&1").c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, rvt::ReadFile(dir / "said")};
-}
 
 std::string ShippedPpd(int dpi) {
     return std::string(RVC_PPD_DIR) + "/rastertovorcp-" + std::to_string(dpi) + ".ppd";
@@ -34,8 +23,8 @@ TEST_P(CupsRaster, EveryDotOnItsPixel) {
     const int dpi = std::get<0>(GetParam());
     rvt::TempDir dir;
     auto [st, said] =
-        Sh(dir, "cupsfilter -p " + ShippedPpd(dpi) + " -m application/vnd.cups-raster " +
-                    RVC_SAMPLE_DIR + "/" + std::get<1>(GetParam()) + " > " + dir / "page.ras");
+        rvt::Shell("cupsfilter -p " + ShippedPpd(dpi) + " -m application/vnd.cups-raster " +
+                   RVC_SAMPLE_DIR + "/" + std::get<1>(GetParam()) + " > " + dir / "page.ras");
     ASSERT_EQ(st, 0) << said;
     const std::string raster = rvt::ReadFile(dir / "page.ras");
     int fd = open((dir / "page.ras").c_str(), O_RDONLY);
@@ -80,75 +69,5 @@ INSTANTIATE_TEST_SUITE_P(Models, CupsRaster,
                              return std::to_string(std::get<0>(info.param)) + "dpi_" +
                                     std::get<1>(info.param).substr(6);
                          });
-
-// A private cupsd prints the sample through a queue with the built filter
-// and job options to a file device.
-TEST(Spooler, PrintsTheSampleWithJobOptions) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "a private cupsd with its own ServerBin needs root";
-    rvt::TempDir dir;
-    const std::string root = dir.path();
-    // Filters run from ServerBin, which cupsd takes only when root owns it
-    // and nobody else may write there; its configuration, folders and local
-    // socket (no port to find) lie under root too.
-    std::string setup =
-        "mkdir -p conf spool/tmp cache state log && cp -rs /usr/lib/cups bin && "
-        "install -m 755 " RVC_FILTER_EXE " bin/filter && chmod 755 . bin bin/filter";
-    for (const char *conf : {"cupsd.conf", "cups-files.conf"})
-        setup += " && sed s,@ROOT@," + root + ",g " + rvt::SourceDir() + "/tests/data/spooler/" +
-                 conf + " >conf/" + conf;
-    const auto made = Sh(dir, "cd " + root + " && " + setup);
-    ASSERT_EQ(made.first, 0) << made.second;
-    const std::string host = root + "/cupsd.sock";
-    pid_t cupsd = fork();
-    if (cupsd == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive a killed test
-        freopen("/dev/null", "w", stdout);
-        execlp("cupsd", "cupsd", "-f", "-c", (root + "/conf/cupsd.conf").c_str(), "-s",
-               (root + "/conf/cups-files.conf").c_str(), (char *)nullptr);
-        _exit(127);
-    }
-    // Job options away from the defaults: density 12, adaptive threshold and
-    // a quarter turn, which turns the label. The queue is added once cupsd
-    // answers; the job is waited for up to two minutes.
-    const std::string lp = " -h " + host + " ";
-    const auto printed = Sh(
-        dir,
-        "for i in $(seq 100); do lpadmin" + lp + "-p rvc -E -v file://" + dir / "out.tspl" +
-            " -P " + ShippedPpd(203) + " && break; sleep 0.2; done && lp" + lp +
-            "-d rvc -o Density=12 -o Halftone=Adaptive -o Rotation=Rotate90CCW " RVC_SAMPLE_DIR
-            "/label.pdf && for i in $(seq 600); do lpstat" +
-            lp +
-            "-W completed -o rvc | grep -q rvc- && echo job completed && break; sleep 0.2; done");
-    kill(cupsd, SIGTERM);
-    waitpid(cupsd, nullptr, 0);
-    ASSERT_NE(printed.second.find("job completed"), std::string::npos)
-        << printed.second << rvt::ReadFile(root + "/log/error_log").substr(0, 20000);
-    tsplview::Job job = rvt::ReadTspl(rvt::ReadFile(dir / "out.tspl"));
-    EXPECT_EQ(job.settings.density, 12);
-    ASSERT_EQ(job.labels.size(), 1u);
-    EXPECT_EQ(job.labels[0].height, 4 * 203 + 1); // the 4 in page width, turned
-}
-
-TEST(Install, DestdirGetsTheFilterAndThePpds) {
-    rvt::TempDir dest;
-    auto [st, said] = Sh(dest, "DESTDIR=" + dest.path() + " cmake --install " + rvt::BinaryDir());
-    ASSERT_EQ(st, 0) << said;
-    std::string serverbin = Sh(dest, "cups-config --serverbin").second;
-    serverbin.erase(serverbin.find_last_not_of("\n ") + 1);
-    const std::string filter = dest.path() + serverbin + "/filter/rastertovorcp";
-    struct stat info;
-    ASSERT_EQ(stat(filter.c_str(), &info), 0) << said;
-    EXPECT_EQ(info.st_mode & 07777, 0755u);
-    EXPECT_EQ(rvt::ReadFile(filter), rvt::ReadFile(RVC_FILTER_EXE));
-    for (int dpi : {203, 300}) {
-        const std::string ppd =
-            dest / "usr/share/ppd/rastertovorcp/rastertovorcp-" + std::to_string(dpi) + ".ppd";
-        EXPECT_EQ(rvt::ReadFile(ppd), rvt::ReadFile(ShippedPpd(dpi)));
-        EXPECT_NE(rvt::ReadFile(ppd).find(
-                      "application/vnd.cups-raster application/vnd.tspl 0 rastertovorcp"),
-                  std::string::npos);
-    }
-}
 
 } // namespace
