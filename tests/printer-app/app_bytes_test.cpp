@@ -12,15 +12,9 @@ namespace {
 TEST(AppBytes, EachSettingGivesTheFilterBytes) {
     apptest::App app;
     ASSERT_EQ(app.Start(), "");
-    std::istringstream rows(rvt::ReadFile(rvt::SourceDir() + "/tests/data/app-settings.txt"));
     int tested = 0;
-    for (std::string line; std::getline(rows, line);) {
-        std::vector<std::string> f; // getline drops an empty last field
-        std::istringstream row(line);
-        for (std::string field; std::getline(row, field, '|');)
-            f.push_back(field);
-        if (line.empty() || line[0] == '#')
-            continue;
+    for (const std::string &line : rvt::CaseLines("app-settings.txt")) {
+        std::vector<std::string> f = rvt::Split(line, '|');
         f.resize(5), ++tested;
         const std::string &name = f[0], &job = f[1], &mode = f[2], &copies = f[3], &ppd = f[4];
         SCOPED_TRACE(name);

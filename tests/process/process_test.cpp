@@ -2,7 +2,6 @@
 // and messages, the log file, failed writes, memory and cancellation; and
 // tspl-view as a user runs it.
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -177,11 +176,6 @@ TEST(Process, CancelWhilePageTwoIsReadEmitsItAsTheLast) {
 
 // tspl-view as a user runs it: the pictures it writes, its summary and its
 // statuses.
-std::pair<int, std::string> View(const rvt::TempDir &dir, const std::string &args) {
-    const int st = std::system((RVC_VIEWER_EXE " " + args + " >" + dir / "said 2>&1").c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, rvt::ReadFile(dir / "said")};
-}
-
 TEST(ViewerCli, PicturesSummaryAndStatuses) {
     rvt::TempDir dir;
     const std::string label = "SIZE 16 dot,4 dot\r\nCLS\r\nBITMAP 8,1,1,1,0,\x3f\r\nPRINT 1,3\r\n";
@@ -203,7 +197,7 @@ TEST(ViewerCli, PicturesSummaryAndStatuses) {
         {"--check < " + dir / "good.tspl", 0, "stdin: valid"},
     };
     for (const auto &c : cases) {
-        auto [st, said] = View(dir, c.args);
+        auto [st, said] = rvt::Shell(RVC_VIEWER_EXE " " + c.args);
         EXPECT_EQ(st, c.status) << c.args << "\n" << said;
         EXPECT_NE(said.find(c.said), std::string::npos) << c.args << "\n" << said;
     }

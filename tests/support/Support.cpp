@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,10 +36,32 @@ void WriteFile(const std::string &path, const std::string &data) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }
 
+std::vector<std::string> CaseLines(const std::string &name) {
+    std::istringstream in(ReadFile(SourceDir() + "/tests/data/" + name));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            lines.push_back(line);
+    EXPECT_FALSE(lines.empty()) << name;
+    return lines;
+}
+
+std::vector<std::string> Split(const std::string &text, char separator) {
+    std::vector<std::string> fields(1);
+    for (char c : text)
+        c == separator ? (void)fields.emplace_back() : fields.back().push_back(c);
+    return fields;
+}
+
+std::pair<int, std::string> Shell(const std::string &command) {
+    TempDir dir;
+    const int st = std::system(("{ " + command + "; } >" + dir / "said 2>&1").c_str());
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(dir / "said")};
+}
+
 TempDir::TempDir() {
     char tmpl[] = "/tmp/rvc-test-XXXXXX";
     path_ = mkdtemp(tmpl) ? tmpl : "/nonexistent";
-    chmod(path_.c_str(), 0755);
 }
 
 TempDir::~TempDir() {

@@ -22,12 +22,17 @@ std::string SourceDir();
 std::string BinaryDir();
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &data);
+// The lines of tests/data/<name> that are neither empty nor "#" comments.
+std::vector<std::string> CaseLines(const std::string &name);
+// text cut at every separator; an empty last field counts.
+std::vector<std::string> Split(const std::string &text, char separator);
+// A shell command's exit status and everything it wrote.
+std::pair<int, std::string> Shell(const std::string &command);
 inline const char *FilterLog() {
     return "/tmp/vortspl.log";
 }
 
-// A fresh folder (mode 0755, the spooler's filters run as another user),
-// removed with everything in it.
+// A fresh folder, removed with everything in it.
 class TempDir {
   public:
     TempDir();

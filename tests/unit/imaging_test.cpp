@@ -107,11 +107,8 @@ Image PageOf(int depth) {
 }
 
 TEST(Imaging, Conversion) {
-    std::ifstream cases(rvt::SourceDir() + "/tests/data/conversion-cases.txt");
     std::string text;
-    for (std::string line; std::getline(cases, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
+    for (const std::string &line : rvt::CaseLines("conversion-cases.txt")) {
         struct {
             int orientation, dx, dy, mirror, brightness, contrast, maxWidth, depth;
             COLORLEVELSITEM levels;

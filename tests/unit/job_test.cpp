@@ -47,19 +47,13 @@ rvt::Page ParsePage(std::istringstream &in) {
 }
 
 TEST(Job, JobsOfTheDataFile) {
-    std::ifstream in(rvt::SourceDir() + "/tests/data/job-cases.txt");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty() && line[0] != '#')
-            lines.push_back(line);
+    const std::vector<std::string> lines = rvt::CaseLines("job-cases.txt");
     rvt::TempDir dir;
     std::string text;
     for (size_t i = 0; i < lines.size();) {
         const std::string head = lines[i++];
-        std::vector<std::string> parts(3);
-        std::istringstream split(head.substr(4));
-        for (std::string &part : parts)
-            std::getline(split, part, '|');
+        std::vector<std::string> parts = rvt::Split(head.substr(4), '|');
+        parts.resize(3);
         std::vector<rvt::Page> pages;
         for (; i < lines.size() && lines[i].rfind("page ", 0) == 0; ++i) {
             std::istringstream page(lines[i].substr(5));

@@ -112,11 +112,8 @@ const std::map<std::string, Op> kCommands = {
 // clang-format on
 
 TEST(Render, CasesOfTheDataFile) {
-    std::ifstream cases(rvt::SourceDir() + "/tests/data/render-cases.txt");
     std::string text;
-    for (std::string line; std::getline(cases, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
+    for (const std::string &line : rvt::CaseLines("render-cases.txt")) {
         Records rec;
         std::istringstream fields(
             line.substr(line.find('|') == std::string::npos ? line.size() : line.find('|') + 1));

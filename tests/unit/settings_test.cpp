@@ -42,11 +42,8 @@ TEST(Settings, RecordsFromPpdOptionsAndHeader) {
                    rvt::ReadFile(rvt::Ppd(dir, {{"Mirror", "On"}, {"Halftone", "Bayer8"}})));
     rvt::WriteFile(dir / "none.ppd", codes.substr(0, codes.find("*OpenUI")));
     rvt::WriteFile(dir / "codes.ppd", codes);
-    std::istringstream cases(rvt::ReadFile(rvt::SourceDir() + "/tests/data/settings-cases.txt"));
     std::string text;
-    for (std::string line; std::getline(cases, line);) {
-        if (line[0] == '#')
-            continue;
+    for (const std::string &line : rvt::CaseLines("settings-cases.txt")) {
         std::string name, options = line.substr(line.find('|') + 1);
         options.erase(0, options.find_first_not_of(' '));
         cups_page_header2_t h;

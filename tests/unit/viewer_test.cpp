@@ -30,11 +30,8 @@ TEST(Viewer, ReadsJobsAsAPrinterWould) {
 // The worked examples of job data stay in the golden files, byte for byte,
 // whatever a regeneration writes.
 TEST(Golden, WorkedExamplesStay) {
-    std::ifstream in(rvt::SourceDir() + "/tests/data/worked-examples.txt");
     int checked = 0;
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
+    for (const std::string &line : rvt::CaseLines("worked-examples.txt")) {
         const size_t tab = line.find('\t'), tab2 = line.find('\t', tab + 1);
         std::string want = line.substr(tab2 + 1);
         // \n is a line break, except as the end of the escaped CR LF \r\n.
