@@ -4,14 +4,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <array>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -76,43 +76,6 @@ std::string Dump(const LoggerInfo &e) {
 }
 #undef FIELD
 
-TEST(Log, LineLayout) {
-    std::string text = "=== prefixes\n";
-    const int64_t march5 = 1709647629; // 2024-03-05 14:07:09
-    const int64_t prefixes[][4] = {
-        // time, milliseconds, thread and level
-        {march5, 42, 4711, 1},         {march5, 999, 1, 0},      {march5, 0, 123456, 6},
-        {march5, 5, 4294967295, 5},    {-30610224001, 7, 12, 4}, {946684800, 0, 10000, 2},
-        {march5 - 86400 * 5, 0, 1, 3}, {march5, 1, 1, 7},        {march5, 1, 1, -1}};
-    for (auto [time, ms, tid, level] : prefixes) {
-        LogData r = {};
-        r.time = time, r.milliseconds = (uint32_t)ms, r.threadId = (uint32_t)tid;
-        r.level = (int)level;
-        text += "[" + std::string(r.content, (size_t)tslog::fillLogPrefix(&r)) + "]\n";
-    }
-    rvt::TempDir dir;
-    StartIn(dir, "line");
-    const std::pair<const char *, int> sources[] = {
-        {"a/b/c.x", 7}, {"a\\b\\c.x", 7}, {"dir/sub\\c.x", 12345}, {"c.x", 0}, {"trailing/", 3},
-        {nullptr, 7},   {"tslog", -5}};
-    for (auto [file, line] : sources)
-        EXPECT_TRUE(M()->pushLog(Record(0, 1, "msg"), file, line));
-    // Near the content's end the suffix gives way, then the message.
-    for (int32_t length : {8122, 8123, 8186, 8189, 8190, 8192}) {
-        LogData *r = M()->makeLogData(0, 1);
-        memset(r->content + r->contentLength, 'm', (size_t)(length - r->contentLength));
-        r->contentLength = length;
-        EXPECT_TRUE(M()->pushLog(r, "a/c.x", 7));
-    }
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 178, "%s", std::string(10000, 'x').c_str());
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 179, "%ls", L"\u00e9\u00e9"); // no text
-    tslog::LogPrintf(tslog::LOG_INFO, "InitalizeOemCfg", 42, "n=%d s=%s", 5, "ok");
-    tslog::LogPrintf(tslog::LOG_TRACE, "rastovortspl", 180, "filtered");
-    text += "=== log file\n" + Stable(rvt::ReadFile(dir / "line.log"), dir.path());
-    rvt::ExpectGolden("log-lines.txt", text);
-    EXPECT_EQ(M()->getStatusTotalWriteBytes(), rvt::ReadFile(dir / "line.log").size());
-}
-
 // Each line of a data file trimmed, and parsed as a setting of section [s].
 TEST(Log, ConfigurationLines) {
     std::ifstream in(rvt::SourceDir() + "/tests/data/log-config-lines.txt", std::ios::binary);
@@ -136,163 +99,159 @@ TEST(Log, ConfigurationLines) {
     rvt::ExpectGolden("log-config.txt", text);
 }
 
-TEST(Log, SettersAndLoggers) {
+// One call on the manager per line of a scenario in log-scenarios.txt,
+// written with its result to the golden file log-<scenario>.txt.
+struct Call {
+    std::istringstream in;
+    const rvt::TempDir &dir;
+    int line;
     tslog::LogerManager *m = M();
-    int id = m->createLogger("t");
-    ASSERT_EQ(id, 1);
+    long N() {
+        long v = 0;
+        in >> v;
+        return v;
+    }
+    // The rest of the line: \t \n \r \s \xHH escapes, {c*n} for n copies of
+    // c, $dir for the scenario's folder; (null) for no text at all.
+    std::string T() {
+        if (in.peek() == ' ')
+            in.get();
+        std::string raw, t;
+        std::getline(in, raw);
+        for (size_t i = 0; i < raw.size(); ++i) {
+            const char *escape = i + 1 < raw.size() && raw[i] == '\\' && raw[i + 1] != '\0'
+                                     ? strchr("tnrs", raw[i + 1])
+                                     : nullptr;
+            size_t n = 0;
+            if (raw.compare(i, 4, "$dir") == 0)
+                t += dir.path(), i += 3;
+            else if (raw.compare(i, 2, "\\x") == 0)
+                t += (char)std::stoi(raw.substr(i + 2, 2), nullptr, 16), i += 3;
+            else if (escape)
+                t += "\t\n\r "[escape - "tnrs"], ++i;
+            else if (raw[i] == '{' && sscanf(raw.c_str() + i + 1, "%*c*%zu}", &n) == 1)
+                t += std::string(n, raw[i + 1]), i = raw.find('}', i);
+            else
+                t += raw[i];
+        }
+        return t;
+    }
+    std::string W() {
+        std::string w;
+        in >> w;
+        return dir / w;
+    }
+    // A setter's result and the logger's entry after it.
+    std::string Entry(int id, bool ok) {
+        const LoggerInfo *e = m->getLoggerInfo(id);
+        std::string entry = (ok ? "true: " : "false: ") + (e ? Dump(*e) : "none\n");
+        return entry.substr(0, entry.size() - 1);
+    }
+};
+std::string B(bool v) {
+    return v ? "true" : "false";
+}
+const char *Null(const std::string &t) {
+    return t == "(null)" ? nullptr : t.c_str();
+}
+
+using Op = std::function<std::string(Call &)>;
+// clang-format off
+#define OP(name, ...) {name, [](Call &c) -> std::string { __VA_ARGS__ }}
+#define SETTER(name, call) OP(name, int id = (int)c.N(); return c.Entry(id, c.m->call);)
+const std::map<std::string, Op> kOps = {
+    SETTER("path", setLoggerPath(id, Null(c.T()))), SETTER("name", setLoggerName(id, Null(c.T()))),
+    SETTER("level", setLoggerLevel(id, (int)c.N())), SETTER("limitsize", setLoggerLimitsize(id, (unsigned)c.N())),
+    SETTER("reserve", setLoggerReserveTime(id, c.N())), SETTER("outfile", setLoggerOutFile(id, c.N())),
+    SETTER("enable", enableLogger(id, c.N())), SETTER("monthdir", setLoggerMonthdir(id, c.N())),
+    SETTER("info", getLoggerInfo(id) != nullptr), SETTER("enabled", isLoggerEnable(id)),
+    OP("hot", int id = (int)c.N(), code = (int)c.N(), value = (int)c.N();
+       return c.Entry(id, c.m->hotChange(id, tslog::LogDataType(code), value, c.T()));),
+    OP("create", return std::to_string(c.m->createLogger(Null(c.T())));),
+    OP("create-many", for (long i = 0, n = c.N(); i < n; ++i)
+                          c.m->createLogger(("logger" + std::to_string(i)).c_str());
+                      return "";),
+    OP("find", return std::to_string(c.m->findLogger(c.T().c_str()));),
+    OP("start", return B(c.m->start());), OP("stop", return B(c.m->stop());),
+    OP("autoupdate", return B(c.m->setAutoUpdate((int)c.N()));),
+    OP("update", return B(c.m->updateConfig());),
+    OP("config", return B(c.m->config(c.W().c_str()));),
+    OP("config-text", std::string t = c.T(); return B(c.m->configFromString(Null(t)));),
+    OP("prepush", int id = (int)c.N(); return B(c.m->prePushLog(id, (int)c.N()));),
+    OP("push", int id = (int)c.N(), level = (int)c.N();
+       return B(c.m->pushLog(Record(id, level, c.T()), "f", 1));),
+    // The levels -1, 0, 1, 2, 3, 6 and 7 pushed: '+' taken, '.' refused.
+    OP("admits", std::string taken; int id = (int)c.N();
+       for (int level : {-1, 0, 1, 2, 3, 6, 7})
+           taken += c.m->pushLog(Record(id, level, "x"), "f", 1) ? '+' : '.';
+       return taken;),
+    OP("push-from", int line = (int)c.N(); std::string file = c.T();
+       return B(c.m->pushLog(Record(0, 1, "msg"), Null(file), line));),
+    // A record whose content is filled up to the given length.
+    OP("push-length", const int32_t length = (int32_t)c.N(); LogData *r = c.m->makeLogData(0, 1);
+       memset(r->content + r->contentLength, 'm', (size_t)(length - r->contentLength));
+       r->contentLength = length; return B(c.m->pushLog(r, "a/c.x", 7));),
+    // A record of the given time, its prefix alone.
+    OP("push-at", LogData *r = Record(0, 1, ""); r->time = c.N();
+       r->contentLength = tslog::fillLogPrefix(r); return B(c.m->pushLog(r, "f", 1));),
+    OP("prefix", LogData r = {}; r.time = c.N(); r.milliseconds = (uint32_t)c.N();
+       r.threadId = (uint32_t)c.N(); r.level = (int)c.N();
+       return "[" + std::string(r.content, (size_t)tslog::fillLogPrefix(&r)) + "]";),
+    OP("printf", int level = (int)c.N();
+       tslog::LogPrintf(level, "rastovortspl", c.line, "%s", c.T().c_str()); return "";),
+    OP("printf-wide", tslog::LogPrintf((int)c.N(), "rastovortspl", c.line, "%ls", L"\u00e9\u00e9"); return "";),
+    OP("written", return std::to_string(c.m->getStatusTotalWriteCount()) + " lines";),
+    OP("bytes-of", return B(c.m->getStatusTotalWriteBytes() == rvt::ReadFile(c.W()).size());),
+    OP("file", return "\n" + Stable(rvt::ReadFile(c.W()), c.dir.path()) + "---";),
+    OP("holds", std::string f = rvt::ReadFile(c.W()); return B(f.find(c.T()) != std::string::npos);),
+    OP("size", std::ifstream f(c.W(), std::ios::ate | std::ios::binary); return std::to_string(f ? (long)f.tellg() : -1L);),
+    OP("write", std::string f = c.W(); rvt::WriteFile(f, c.T()); return "";),
+    OP("remove", return B(std::remove(c.W().c_str()) == 0);),
+    OP("symlink", std::string target = c.W(); return B(symlink(target.c_str(), c.W().c_str()) == 0);),
+    OP("sleep", usleep((useconds_t)c.N() * 1000); return "";),
+    // Waits up to three seconds for the writer thread to reach the level.
+    OP("wait-level", int id = (int)c.N(), level = (int)c.N();
+       for (int i = 0; i < 60 && c.m->getLoggerInfo(id)->level != level; ++i) usleep(50 * 1000);
+       return std::to_string(c.m->getLoggerInfo(id)->level);),
+};
+#undef SETTER
+#undef OP
+// clang-format on
+
+std::vector<std::string> Scenarios() {
+    std::vector<std::string> names;
+    for (const std::string &line : rvt::CaseLines("log-scenarios.txt"))
+        if (line.rfind("=== ", 0) == 0)
+            names.push_back(line.substr(4));
+    return names;
+}
+
+class LogScenario : public testing::TestWithParam<std::string> {};
+
+TEST_P(LogScenario, AsTheGoldenFileShows) {
+    rvt::TempDir dir;
     std::string text;
-    // "<setter> <argument>", where "<c>*<n>" in the argument is n copies of c.
-    for (std::string call :
-         {"path c:\\logs\\", "path ", "name ", "limitsize 0", "reserve 4294967305",
-          "reserve 2147483648", "hot-name n*8192", "hot-42 ", "hot-reserve -7", "path p*486/",
-          "path p*485/", "name nnnn", "path /tmp/", "name n*483", "name n*482"}) {
-        const std::string op = call.substr(0, call.find(' '));
-        std::string arg = call.substr(op.size() + 1);
-        if (arg.size() > 2 && arg[1] == '*')
-            arg = std::string(std::stoul(arg.substr(2)), arg[0]) + (arg.back() == '/' ? "/" : "");
-        const long n = std::atol(arg.c_str());
-        const bool ok = op == "path"          ? m->setLoggerPath(id, arg.c_str())
-                        : op == "name"        ? m->setLoggerName(id, arg.c_str())
-                        : op == "limitsize"   ? m->setLoggerLimitsize(id, (unsigned)n)
-                        : op == "reserve"     ? m->setLoggerReserveTime(id, n)
-                        : op == "hot-name"    ? m->hotChange(id, tslog::Name, 0, arg)
-                        : op == "hot-reserve" ? m->hotChange(id, tslog::Reserve, (int)n, "")
-                                              : m->hotChange(id, tslog::LogDataType(42), 1, "");
-        text += call + " -> " + (ok ? "true" : "false") + ": " + Dump(*m->getLoggerInfo(id));
+    bool mine = false;
+    int number = 0;
+    for (const std::string &line : rvt::CaseLines("log-scenarios.txt")) {
+        ++number;
+        if (line.rfind("=== ", 0) == 0)
+            mine = line.substr(4) == GetParam();
+        if (!mine || line[0] == '=')
+            continue;
+        Call c{std::istringstream(line), dir, number};
+        std::string op;
+        c.in >> op;
+        ASSERT_TRUE(kOps.count(op)) << line;
+        text += line + " -> " + kOps.at(op)(c) + "\n";
     }
-    for (int bad : {-1, 2, 20}) {
-        EXPECT_FALSE(m->setLoggerLevel(bad, 1) || m->setLoggerPath(bad, "/tmp") ||
-                     m->enableLogger(bad, true) || m->hotChange(bad, tslog::Level, 1, "") ||
-                     m->isLoggerEnable(bad));
-        EXPECT_EQ(m->getLoggerInfo(bad), nullptr);
-    }
-    text += "=== loggers\n";
-    for (const char *key : {"Main", "  Main\t", " first ", "first", "t"}) {
-        text +=
-            std::string("create '") + key + "' -> " + std::to_string(m->createLogger(key)) + "\n";
-    }
-    for (int i = 0; i < 20; ++i)
-        m->createLogger(("logger" + std::to_string(i)).c_str());
-    EXPECT_EQ(m->createLogger("one too many"), -1);
-    EXPECT_EQ(m->createLogger(nullptr), -1);
-    for (const char *key : {"first", " first ", "main", "logger0", "one too many"})
-        text += std::string("find '") + key + "' -> " + std::to_string(m->findLogger(key)) + "\n";
-    rvt::ExpectGolden("log-setters.txt", text);
+    for (size_t at; (at = text.find(dir.path())) != std::string::npos;)
+        text.replace(at, dir.path().size(), "<dir>");
+    rvt::ExpectGolden("log-" + GetParam() + ".txt", text);
 }
 
-TEST(Log, ConfigurationApplied) {
-    rvt::TempDir dir;
-    tslog::LogerManager *m = M();
-    const std::string text = "\xEF\xBB\xBF[Main]\npath=" + dir.path() +
-                             "\nlevel=info\r\nfileline=false\n" + "[Main2]\npath=" + dir.path() +
-                             "/sub\nlevel=warn\n[empty name]\nname=\n";
-    ASSERT_TRUE(m->configFromString(text.c_str()));
-    EXPECT_EQ(Dump(*m->getLoggerInfo(0)).substr(0, 9), "key=Main ");
-    EXPECT_EQ(m->getLoggerInfo(0)->level * 10 + m->getLoggerInfo(0)->fileline, 20);
-    EXPECT_EQ(m->findLogger("Main2"), 1); // sections in byte order
-    EXPECT_EQ(m->getLoggerInfo(2)->name, "empty name");
-    // The same text (by its byte sum) and an empty text are not applied again.
-    ASSERT_TRUE(m->setLoggerLevel(0, 3));
-    EXPECT_TRUE(m->configFromString(text.c_str()) && m->configFromString(""));
-    EXPECT_EQ(m->getLoggerInfo(0)->level, 3);
-    EXPECT_FALSE(m->configFromString(nullptr));
-    // A file is taken once; its updates reach known loggers only, read again
-    // by the writer thread.
-    const std::string file = dir / "log.ini";
-    EXPECT_FALSE(m->updateConfig());
-    rvt::WriteFile(file, "[Main]\npath=" + dir.path() + "\nlevel=warn\n");
-    ASSERT_TRUE(m->config(file.c_str()));
-    EXPECT_FALSE(m->config((dir / "other.ini").c_str()));
-    ASSERT_TRUE(m->setAutoUpdate(1) && m->start());
-    rvt::WriteFile(file, "[Main]\npath=" + dir.path() + "\nlevel=alarm\n[Later]\nlevel=info\n");
-    for (int i = 0; i < 60 && m->getLoggerInfo(0)->level != 5; ++i)
-        usleep(50 * 1000);
-    EXPECT_EQ(m->getLoggerInfo(0)->level, 5);
-    EXPECT_EQ(m->findLogger("Later"), -1);
-    std::remove(file.c_str());
-    EXPECT_FALSE(m->updateConfig()); // a file gone is not read
-    EXPECT_TRUE(m->pushLog(Record(1, tslog::LOG_ERROR, "x"), "f", 1));
-    EXPECT_NE(rvt::ReadFile(dir / "sub/Main2.log").find("LOG_ERROR x f:1\r\n"), std::string::npos);
-}
-
-TEST(Log, Admission) {
-    tslog::LogerManager *m = M();
-    EXPECT_FALSE(m->prePushLog(0, tslog::LOG_FATAL) || m->stop()); // nothing before start
-    EXPECT_FALSE(m->pushLog(Record(0, tslog::LOG_FATAL, "early"), "f", 1));
-    rvt::TempDir dir;
-    StartIn(dir, "admit");
-    EXPECT_FALSE(m->start());
-    const int second = m->createLogger("second");
-    ASSERT_TRUE(m->setLoggerPath(second, dir.path().c_str()) &&
-                m->setLoggerLevel(second, tslog::LOG_WARN));
-    std::string taken; // per logger, levels -1, 0, 1, 2, 3, 6 and 7
-    for (int id : {-1, 0, second, 2, 19}) {
-        for (int level : {-1, 0, 1, 2, 3, 6, 7})
-            taken += m->pushLog(Record(id, level, "x"), "f", 1) ? '+' : '.';
-        taken += ' ';
-    }
-    EXPECT_EQ(taken, "....... ..++++. ....++. ....... ....... ");
-    for (int level : {-3, 9}) { // beyond the table either way
-        ASSERT_TRUE(m->setLoggerLevel(0, level));
-        EXPECT_EQ(m->prePushLog(0, tslog::LOG_TRACE), level < 0);
-        EXPECT_FALSE(m->prePushLog(0, -2));
-    }
-    ASSERT_TRUE(m->enableLogger(second, false));
-    EXPECT_FALSE(m->prePushLog(second, tslog::LOG_FATAL));
-    // File output off: taken, not written.
-    ASSERT_TRUE(m->setLoggerLevel(0, 1) && m->setLoggerOutFile(0, false));
-    const uint64_t count = m->getStatusTotalWriteCount();
-    EXPECT_TRUE(m->pushLog(Record(0, tslog::LOG_DEBUG, "hidden"), "f", 1));
-    EXPECT_EQ(m->getStatusTotalWriteCount(), count);
-    // Stopped, the main logger stays disabled until enabled again.
-    EXPECT_TRUE(m->stop() && m->setLoggerOutFile(0, true) && m->start());
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 1, "dropped");
-    EXPECT_TRUE(m->stop() && m->enableLogger(0, true) && m->start());
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 2, "kept");
-    const std::string log = rvt::ReadFile(dir / "admit.log");
-    EXPECT_EQ(log.find("dropped") + log.find("hidden"), 2 * std::string::npos);
-    EXPECT_NE(log.find("LOG_DEBUG kept rastovortspl:2\r\n"), std::string::npos);
-}
-
-TEST(Log, FileRules) {
-    rvt::TempDir dir;
-    tslog::LogerManager *m = M();
-    rvt::WriteFile(dir / "big.log", std::string(1048676, 'o'));
-    ASSERT_TRUE(m->setLoggerLimitsize(0, 1) && m->setLoggerReserveTime(0, 1));
-    StartIn(dir, "big");
-    // Over the size limit the same file is reopened and appended to.
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 3, "appended");
-    const std::string big = rvt::ReadFile(dir / "big.log");
-    EXPECT_EQ(big.find_first_not_of('o'), 1048676u);
-    EXPECT_NE(big.find("appended rastovortspl:3\r\n"), std::string::npos);
-    // Month folders follow each record's own time.
-    ASSERT_TRUE(m->setLoggerMonthdir(0, true));
-    LogData *march = Record(0, 1, "");
-    march->time = 1709467200; // 2024-03-03
-    march->contentLength = tslog::fillLogPrefix(march);
-    EXPECT_TRUE(m->pushLog(march, "f", 1));
-    EXPECT_EQ(rvt::ReadFile(dir / "2024_03/big.log").substr(0, 10), "2024-03-03");
-    // Files beyond the reserve are removed, never the one being opened.
-    ASSERT_TRUE(m->setLoggerMonthdir(0, false) && m->setLoggerName(0, "b"));
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 1, "in b");
-    usleep(2100 * 1000);
-    ASSERT_TRUE(m->setLoggerName(0, "big"));
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 2, "in big again");
-    EXPECT_FALSE(std::ifstream(dir / "b.log").good());
-    EXPECT_NE(rvt::ReadFile(dir / "big.log").find("in big again"), std::string::npos);
-    // A symbolic link is never followed, and a folder that cannot be made
-    // is no folder: both switch file output off.
-    rvt::WriteFile(dir / "target", "keep");
-    ASSERT_EQ(symlink((dir / "target").c_str(), (dir / "link.log").c_str()), 0);
-    ASSERT_TRUE(m->setLoggerName(0, "link"));
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 1, "not into the target");
-    EXPECT_FALSE(m->getLoggerInfo(0)->outfile);
-    EXPECT_EQ(rvt::ReadFile(dir / "target"), "keep");
-    ASSERT_TRUE(m->setLoggerOutFile(0, true) && m->setLoggerName(0, "x"));
-    ASSERT_TRUE(m->setLoggerPath(0, (dir / "target/sub").c_str()));
-    tslog::LogPrintf(tslog::LOG_DEBUG, "rastovortspl", 1, "lost");
-    EXPECT_FALSE(m->getLoggerInfo(0)->outfile);
-}
+INSTANTIATE_TEST_SUITE_P(Log, LogScenario, testing::ValuesIn(Scenarios()),
+                         [](const auto &info) { return info.param; });
 
 TEST_F(Started, ShortWriteClosesAndTheNextLineReopens) {
     const size_t size = rvt::ReadFile(dir / "Main.log").size();
