@@ -1,7 +1,8 @@
-// A raster stream through the job's raster reader in process: the header
-// checks, the page loop with its hold-back, the settings from the 203 dpi
-// PPD and every page's emission, without the pause after each page. The
-// first byte picks an option string; the rest is the raster stream.
+// A job through the job's raster reader in process: the job's options
+// applied to the shipped PPD of the stream's resolution, the header checks,
+// the page loop with its hold-back and every page's emission, without the
+// pause after each page. The input is the option string, a zero byte, then
+// the raster stream; an input without a zero byte is all options.
 #include <sys/types.h>
 
 #include <cstdlib>
@@ -17,20 +18,9 @@
 
 namespace {
 
-const char *const kOptions[] = {
-    "",
-    "Halftone=Adaptive",
-    "Halftone=FloydSteinberg Rotation=Rotate90CW",
-    "Halftone=Stucki Mirror=On",
-    "Halftone=Screen15 Rotation=Rotate180 NegativeFilm=On",
-    "Mode=Cutter CutMethod=Interval Interval=3 IsToDashed=On MinLength=5mm",
-    "SavePaper=On Mirror=On HorizontalOffset=Left HorizontalOffsetValue=2mm",
-    "Halftone=Screen8x16 Rotation=Rotate90CCW Brightness=m20 Contrast=30 Levels=Gamma045",
-};
-
-// Opened once: parsing it was most of an input's time, and every job marks
-// its defaults and options afresh.
-ppd_file_t *g_ppd = nullptr;
+// The 203 and the 300 dpi PPD, opened once: parsing them was most of an
+// input's time, and every job marks its defaults and options afresh.
+ppd_file_t *g_ppd[2];
 
 // The input's raster bytes, read by libcups as from the job's file.
 struct tagSTREAM {
@@ -49,8 +39,9 @@ ssize_t ReadStream(void *ctx, unsigned char *buf, size_t bytes) {
 
 // Every page is stored in a buffer of the first page's size, which a few
 // bytes of header can make huge: inputs claiming more than a small label's
-// worth of work are not run (large pages are the tests' business).
-bool WithinBudget(tagSTREAM s) {
+// worth of work are not run (large pages are the tests' business). xdpi
+// gets the first page's horizontal resolution.
+bool WithinBudget(tagSTREAM s, unsigned &xdpi) {
     cups_raster_t *r = cupsRasterOpenIO(ReadStream, &s, CUPS_RASTER_READ);
     if (r == nullptr) {
         return true; // the job's own open fails the same way
@@ -60,7 +51,8 @@ bool WithinBudget(tagSTREAM s) {
     bool ok = true;
     for (int pages = 0; ok && cupsRasterReadHeader2(r, &h); ++pages) {
         const uint64_t pixels = (uint64_t)h.cupsWidth * h.cupsHeight;
-        first = pages == 0 ? pixels : first;
+        if (pages == 0)
+            first = pixels, xdpi = h.HWResolution[0];
         work += first + pixels / 8;
         ok = pages < 6 && work <= (1u << 14) &&
              (uint64_t)h.cupsBytesPerLine * h.cupsHeight <= (1u << 15) &&
@@ -87,23 +79,28 @@ extern "C" const char *__asan_default_options() {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     rvcfuzz::Start();
-    g_ppd = ppdOpenFile((rvcfuzz::PpdDir() + "/rastertovorcp-203.ppd").c_str());
-    if (g_ppd == nullptr)
-        abort();
+    for (int i = 0; i < 2; ++i) {
+        g_ppd[i] = ppdOpenFile(
+            (rvcfuzz::PpdDir() + (i ? "/rastertovorcp-300.ppd" : "/rastertovorcp-203.ppd"))
+                .c_str());
+        if (g_ppd[i] == nullptr)
+            abort();
+    }
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1)
-        return 0;
-    tagSTREAM stream = {data + 1, size - 1};
-    if (!WithinBudget(stream))
+    std::string options((const char *)data, strnlen((const char *)data, size));
+    const size_t skip = options.size() < size ? options.size() + 1 : size;
+    tagSTREAM stream = {data + skip, size - skip};
+    unsigned xdpi = 0;
+    if (!WithinBudget(stream, xdpi))
         return -1; // not added to the corpus
-    std::string options = kOptions[data[0] % (sizeof(kOptions) / sizeof(kOptions[0]))];
-    InitializeSetting(&options[0], g_ppd);
+    ppd_file_t *ppd = g_ppd[xdpi == 300];
+    InitializeSetting(&options[0], ppd);
     cups_raster_t *raster = cupsRasterOpenIO(ReadStream, &stream, CUPS_RASTER_READ);
     if (raster != nullptr) { // else the job fails before any output
-        if (ReadRasterJob(raster, g_ppd, 0) > 1)
+        if (ReadRasterJob(raster, ppd, 0) > 1)
             abort();
         cupsRasterClose(raster);
     }

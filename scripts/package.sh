@@ -108,8 +108,7 @@ viewer="$work/amd64/rastertovorcp-$version/obj-x86_64-linux-gnu/tools/tspl-view"
 [ -x "$viewer" ] || { echo "package: $viewer was not built" >&2; exit 1; }
 
 # --- arm64: the packaged filter under emulation against the amd64 one ----
-# The job options the raster fuzz target picks with an input's first byte;
-# the sample job is run with each of them as well.
+# The sample job is run with each of these job options.
 options=(
   ""
   "Halftone=Adaptive"
@@ -128,11 +127,15 @@ cupsfilter -p "$ppd203" -m application/vnd.cups-raster "$work/sample/label.pdf" 
   { tail -n 20 "$cmp_dir/cupsfilter.log" >&2; echo "package: cupsfilter failed" >&2; exit 1; }
 # One line per run: name, raster stream, options.
 : >"$cmp_dir/runs"
+# A raster fuzz input is the job's options, a zero byte and the raster
+# stream; one without a zero byte is all options. (LC_ALL=C: ${#opts} counts
+# bytes.)
 for f in fuzz/corpus/raster_job_fuzz/*; do
   name="$(basename "$f")"
-  tail -c +2 "$f" >"$cmp_dir/in/$name.ras"
-  pick=$(($(od -An -tu1 -N1 "$f") % ${#options[@]}))
-  printf '%s\t%s\t%s\n' "corpus-$name" "$cmp_dir/in/$name.ras" "${options[$pick]}" >>"$cmp_dir/runs"
+  IFS= read -r -d '' opts <"$f" || true
+  tail -c +$((${#opts} + 2)) "$f" >"$cmp_dir/in/$name.ras"
+  # Tabs and line ends would split the run's line.
+  printf '%s\t%s\t%s\n' "corpus-$name" "$cmp_dir/in/$name.ras" "${opts//[$'\t\n']/ }" >>"$cmp_dir/runs"
 done
 for i in "${!options[@]}"; do
   printf '%s\t%s\t%s\n' "sample-$i" "$cmp_dir/in/sample.ras" "${options[$i]}" >>"$cmp_dir/runs"
