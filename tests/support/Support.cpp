@@ -138,23 +138,6 @@ std::string Ppd(const TempDir &dir, const std::vector<std::pair<std::string, std
     return dir / "job.ppd";
 }
 
-namespace {
-
-// Runs fn with descriptor fd sent to the file path; returns what was written.
-template <typename Fn> std::string Capture(int fd, FILE *stream, const std::string &path, Fn fn) {
-    fflush(stream);
-    int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600), saved = dup(fd);
-    dup2(file, fd);
-    close(file);
-    fn();
-    fflush(stream);
-    dup2(saved, fd);
-    close(saved);
-    return ReadFile(path);
-}
-
-} // namespace
-
 Result RunJob(const std::string &raster, const std::string &options, const std::string &ppd) {
     TempDir dir;
     WriteFile(dir / "job.ras", raster);
@@ -166,10 +149,11 @@ Result RunJob(const std::string &raster, const std::string &options, const std::
     argv.push_back(nullptr);
     setenv("PPD", ppd.c_str(), 1);
     Result r;
-    r.err = Capture(2, stderr, dir / "err", [&] {
-        r.out = Capture(1, stdout, dir / "out",
-                        [&] { r.status = RunFilterJob((int)args.size(), argv.data(), 0); });
-    });
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    r.status = RunFilterJob((int)args.size(), argv.data(), 0);
+    r.err = testing::internal::GetCapturedStderr();
+    r.out = testing::internal::GetCapturedStdout();
     unsetenv("PPD");
     return r;
 }
