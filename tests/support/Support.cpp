@@ -170,16 +170,13 @@ void WriteAll(int fd, const std::string &data) {
 
 Result RunProcess(const Process &p) {
     TempDir dir;
-    int in[2], out[2] = {-1, -1};
-    if (pipe(in) != 0 || (p.out == Out::ClosedPipe && pipe(out) != 0)) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0)
         return {};
-    }
-    std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
-    if (!p.ppd.empty())
-        env.push_back("PPD=" + p.ppd);
-    env.insert(env.end(), p.env.begin(), p.env.end());
     // The sanitizers' and the profiler's settings pass through; a run's own
     // entry, earlier, wins (the first of two entries does).
+    std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin", "PPD=" + p.ppd};
+    env.insert(env.end(), p.env.begin(), p.env.end());
     for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LLVM_PROFILE_FILE"})
         if (getenv(keep))
             env.push_back(std::string(keep) + "=" + getenv(keep));
@@ -187,20 +184,21 @@ Result RunProcess(const Process &p) {
     for (const std::string &a : p.args)
         argv.push_back(const_cast<char *>(a.c_str()));
     for (const std::string &e : env)
-        envp.push_back(const_cast<char *>(e.c_str()));
+        if (e != "PPD=") // none at all when empty
+            envp.push_back(const_cast<char *>(e.c_str()));
     argv.push_back(nullptr);
     envp.push_back(nullptr);
     unlink(FilterLog()); // no line of an earlier run may pass for one of this run
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid == 0) {
         dup2(in[0], 0);
-        close(in[0]);
-        close(in[1]);
-        int o = p.out == Out::Capture   ? open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600)
-                : p.out == Out::DevFull ? open("/dev/full", O_WRONLY)
-                                        : (close(out[0]), out[1]);
-        dup2(o, 1);
+        dup2(p.out == Out::Capture   ? open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600)
+             : p.out == Out::DevFull ? open("/dev/full", O_WRONLY)
+                                     : out[1], // its reader closed below
+             1);
         dup2(open((dir / "err").c_str(), O_WRONLY | O_CREAT, 0600), 2);
+        for (int fd : {in[0], in[1], out[0], out[1]})
+            close(fd);
         if (p.addressLimit != 0) {
             rlimit lim = {p.addressLimit, p.addressLimit};
             setrlimit(RLIMIT_AS, &lim);
@@ -208,11 +206,8 @@ Result RunProcess(const Process &p) {
         execve(RVC_FILTER_EXE, argv.data(), envp.data());
         _exit(127);
     }
-    close(in[0]);
-    if (p.out == Out::ClosedPipe) {
-        close(out[0]);
-        close(out[1]);
-    }
+    for (int fd : {in[0], out[0], out[1]})
+        close(fd);
     if (p.feeder) {
         p.feeder(in[1], pid);
     } else {
@@ -221,12 +216,8 @@ Result RunProcess(const Process &p) {
     }
     int ws = 0;
     waitpid(pid, &ws, 0);
-    Result r;
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
-    r.signal = WIFSIGNALED(ws) ? WTERMSIG(ws) : 0;
-    r.out = ReadFile(dir / "out");
-    r.err = ReadFile(dir / "err");
-    return r;
+    return {WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, WIFSIGNALED(ws) ? WTERMSIG(ws) : 0,
+            ReadFile(dir / "out"), ReadFile(dir / "err")};
 }
 
 std::string Escape(const std::string &b) {
