@@ -178,9 +178,8 @@ class App {
             ipp_t *r = Send(request, printer);
             auto text = [r](const char *name) {
                 char s[1024] = "";
-                return std::string(
-                    ippAttributeString(ippFindAttribute(r, name, IPP_TAG_ZERO), s, sizeof(s)) ? s
-                                                                                              : "");
+                ippAttributeString(ippFindAttribute(r, name, IPP_TAG_ZERO), s, sizeof(s));
+                return std::string(s);
             };
             const bool answered = ippGetStatusCode(r) == IPP_STATUS_OK;
             j = {(ipp_jstate_t)ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0),

@@ -113,12 +113,10 @@ TEST(Imaging, Conversion) {
             int orientation, dx, dy, mirror, brightness, contrast, maxWidth, depth;
             COLORLEVELSITEM levels;
         } c;
-        unsigned lv[4];
-        sscanf(line.c_str(), "%d %d %d %d %d %d %d %f %u %u %u %u %d", &c.orientation, &c.dx, &c.dy,
-               &c.mirror, &c.brightness, &c.contrast, &c.maxWidth, &c.levels.fGamma, &lv[0], &lv[1],
-               &lv[2], &lv[3], &c.depth);
-        c.levels.byInLow = lv[0], c.levels.byInHigh = lv[1], c.levels.byOutLow = lv[2],
-        c.levels.byOutHigh = lv[3];
+        sscanf(line.c_str(), "%d %d %d %d %d %d %d %f %hhu %hhu %hhu %hhu %d", &c.orientation,
+               &c.dx, &c.dy, &c.mirror, &c.brightness, &c.contrast, &c.maxWidth, &c.levels.fGamma,
+               &c.levels.byInLow, &c.levels.byInHigh, &c.levels.byOutLow, &c.levels.byOutHigh,
+               &c.depth);
         Image px = PageOf(c.depth);
         tagBITMAPINFOHEADER hd{40, 20, 12, 1, (uint16_t)c.depth};
         tagRECT rect = {0, 0, 19, 11};
