@@ -19,13 +19,11 @@ int main(int argc, char **argv) {
     namespace fs = std::filesystem;
     std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
-        std::vector<fs::path> found;
-        for (const auto &e : fs::directory_iterator(argv[i])) {
+        const size_t from = files.size();
+        for (const auto &e : fs::directory_iterator(argv[i]))
             if (e.is_regular_file() && e.path().filename().string()[0] != '.')
-                found.push_back(e.path());
-        }
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
+                files.push_back(e.path());
+        std::sort(files.begin() + (long)from, files.end());
     }
     for (const fs::path &f : files) {
         std::ifstream in(f, std::ios::binary);

@@ -3,8 +3,6 @@
 // and the same grey pixels.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "AppHarness.h"
 
 namespace {

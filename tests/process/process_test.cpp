@@ -38,7 +38,7 @@ TEST(Process, PrintsFromStandardInputOrAFileAndLogsDurably) {
     EXPECT_EQ(rvt::ReadTspl(fromStdin.out).labels.size(), 1u);
     // The log starts with the logger's two lines and ends with the job's
     // last trace, all on disk when the process has gone.
-    const std::string log = rvt::ReadFile(rvt::FilterLog());
+    const std::string log = rvt::ReadFile(rvt::kFilterLog);
     for (const char *line :
          {"LOG_ALARM -----------------  tslog thread started!",
           "LOG_ALARM logger id=0 key=Main name=vortspl path=/tmp/", "EndDoc, bufStart is 0x"})
@@ -84,7 +84,7 @@ TEST(Process, StartUpFailures) {
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "") << c.err;
         // The logger was started before anything was looked at.
-        EXPECT_NE(rvt::ReadFile(rvt::FilterLog()).find("tslog thread started"), std::string::npos);
+        EXPECT_NE(rvt::ReadFile(rvt::kFilterLog).find("tslog thread started"), std::string::npos);
     }
 }
 
@@ -153,7 +153,7 @@ TEST(Process, CancelWhilePageTwoIsReadEmitsItAsTheLast) {
         // Page 2's header has been read once it is logged; the filter then
         // waits for the rest of its lines.
         for (int i = 0;
-             i < 500 && rvt::ReadFile(rvt::FilterLog()).find("curPage is 1") == std::string::npos;
+             i < 500 && rvt::ReadFile(rvt::kFilterLog).find("curPage is 1") == std::string::npos;
              ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -171,7 +171,7 @@ TEST(Process, CancelWhilePageTwoIsReadEmitsItAsTheLast) {
     EXPECT_EQ(job.labels[1].inkTop, 2);
     EXPECT_EQ(job.labels[1].inkBottom, 30);
     EXPECT_EQ(job.labels[1].cutsAfter, std::vector<long>({4}));
-    EXPECT_EQ(rvt::ReadFile(rvt::FilterLog()).find("Start Page 3"), std::string::npos);
+    EXPECT_EQ(rvt::ReadFile(rvt::kFilterLog).find("Start Page 3"), std::string::npos);
 }
 
 // tspl-view as a user runs it: the pictures it writes, its summary and its

@@ -188,7 +188,7 @@ Result RunProcess(const Process &p) {
             envp.push_back(const_cast<char *>(e.c_str()));
     argv.push_back(nullptr);
     envp.push_back(nullptr);
-    unlink(FilterLog()); // no line of an earlier run may pass for one of this run
+    unlink(kFilterLog); // no line of an earlier run may pass for one of this run
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(in[0], 0);

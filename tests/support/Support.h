@@ -28,9 +28,7 @@ std::vector<std::string> CaseLines(const std::string &name);
 std::vector<std::string> Split(const std::string &text, char separator);
 // A shell command's exit status and everything it wrote.
 std::pair<int, std::string> Shell(const std::string &command);
-inline const char *FilterLog() {
-    return "/tmp/vortspl.log";
-}
+inline constexpr const char *kFilterLog = "/tmp/vortspl.log";
 
 // A fresh folder, removed with everything in it.
 class TempDir {

@@ -2,7 +2,6 @@
 // cases of a data file, against a golden file; the cutter's cuts over whole
 // jobs through the viewer's printer model.
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>

@@ -1,7 +1,6 @@
 // The job's settings records from the PPD, the job's options and the first
 // page header (cases in a data file), against a golden file.
 #include <cstring>
-#include <sstream>
 #include <string>
 
 #include <cups/ppd.h>
@@ -44,14 +43,13 @@ TEST(Settings, RecordsFromPpdOptionsAndHeader) {
     rvt::WriteFile(dir / "codes.ppd", codes);
     std::string text;
     for (const std::string &line : rvt::CaseLines("settings-cases.txt")) {
-        std::string name, options = line.substr(line.find('|') + 1);
+        const std::string name = line.substr(0, line.find(' '));
+        std::string options = line.substr(line.find('|') + 1);
         options.erase(0, options.find_first_not_of(' '));
-        cups_page_header2_t h;
-        memset(&h, 0, sizeof(h));
+        cups_page_header2_t h{};
         int collate = 0;
         sscanf(line.c_str(), "%*s %u %ux%u %u %d", &h.HWResolution[0], &h.cupsWidth, &h.cupsHeight,
                &h.NumCopies, &collate);
-        name = line.substr(0, line.find(' '));
         ppd_file_t *ppd = ppdOpenFile((dir / name).c_str());
         ASSERT_NE(ppd, nullptr) << name;
         InitializeSetting(&options[0], ppd);

@@ -3,7 +3,6 @@
 // faults at their byte) as its summaries in a golden file.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
