@@ -111,9 +111,7 @@ struct Call {
         return (ok ? "true: " : "false: ") + (e ? Dump(*e) : "none");
     }
 };
-std::string B(bool v) {
-    return v ? "true" : "false";
-}
+const auto B = [](bool v) { return std::string(v ? "true" : "false"); };
 const char *Null(const std::string &t) {
     return t == "(null)" ? nullptr : t.c_str();
 }
@@ -134,6 +132,7 @@ const std::map<std::string, Op> kOps = {
     SETTER("info", getLoggerInfo(id) != nullptr), SETTER("enabled", isLoggerEnable(id)),
     OP("hot", int id = (int)c.N(), code = (int)c.N(), value = (int)c.N();
        return c.Entry(id, c.m->hotChange(id, tslog::LogDataType(code), value, c.T()));),
+    OP("on-hot", int id = (int)c.N(); return B(c.m->onHotChange(id, tslog::Level, 1, ""));),
     OP("create", return std::to_string(c.m->createLogger(Null(c.T())));),
     OP("create-many", for (long i = 0, n = c.N(); i < n; ++i)
                           c.m->createLogger(("logger" + std::to_string(i)).c_str());

@@ -73,7 +73,7 @@ TEST(Settings, RecordsFromPpdOptionsAndHeader) {
     rvt::ExpectGolden("settings.txt", text);
 }
 
-TEST(Settings, MissingArgumentsChangeNothing) {
+TEST(Settings, MissingArgumentsAndAReusedPpd) {
     rvt::TempDir dir;
     ppd_file_t *ppd = ppdOpenFile(rvt::Ppd(dir).c_str());
     cups_page_header2_t h{};
@@ -92,6 +92,11 @@ TEST(Settings, MissingArgumentsChangeNothing) {
     EXPECT_EQ(cfg.sOutputXDPI * 100 + cfg.sDensity, 8);
     EXPECT_EQ(GetOptionChoiceCode("Density", nullptr), nullptr);
     EXPECT_EQ(GetOptionChoiceIndex(nullptr, ppd) + GetOptionChoiceIndexf("NoSuchOption", ppd), -2);
+    // A PPD kept for the next job starts from its defaults again.
+    std::string first = "Halftone=Bayer8", next;
+    InitializeSetting(&first[0], ppd), InitializeSetting(&next[0], ppd);
+    EXPECT_STREQ(ppdFindMarkedChoice(ppd, "Halftone")->choice,
+                 ppdFindOption(ppd, "Halftone")->defchoice);
     ppdClose(ppd);
 }
 
