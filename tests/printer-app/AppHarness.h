@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,10 +105,10 @@ class App {
         const std::string session = ". " RVC_TEST_SOURCE_DIR
                                     "/scripts/app-session.sh && app_start " VORCP_TEST_APP
                                     " " RVC_PPD_DIR " " +
-                                    dir_.path() + " && echo $APP_PORT $APP_PID >" + dir_ / "pid";
+                                    dir_.path() + " && mkdir " + dir_ / "out" +
+                                    " && echo $APP_PORT $APP_PID >" + dir_ / "pid";
         const bool up = std::system(("bash -c '" + session + "' 2>&1").c_str()) == 0;
         sscanf(rvt::ReadFile(dir_ / "pid").c_str(), "%d %d", &port_, &pid_);
-        mkdir((dir_ / "out").c_str(), 0700);
         return up && AddPrinter("label", "file://" + dir_ / "out") ? "" : "no app\n" + Log();
     }
 

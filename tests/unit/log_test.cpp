@@ -112,9 +112,7 @@ struct Call {
     }
 };
 const auto B = [](bool v) { return std::string(v ? "true" : "false"); };
-const char *Null(const std::string &t) {
-    return t == "(null)" ? nullptr : t.c_str();
-}
+const auto Null = [](const std::string &t) { return t == "(null)" ? nullptr : t.c_str(); };
 
 // Configuration lines parsed in turn.
 std::map<std::string, LoggerInfo> g_entries;
