@@ -24,9 +24,7 @@ namespace apptest {
 // A listening socket on an unused 127.0.0.1 port.
 inline int Listen(int *port) {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{.sin_family = AF_INET, .sin_addr = {htonl(INADDR_LOOPBACK)}};
     socklen_t len = sizeof(a);
     bind(s, (sockaddr *)&a, sizeof(a));
     getsockname(s, (sockaddr *)&a, &len);

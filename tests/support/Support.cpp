@@ -21,9 +21,6 @@ namespace rvt {
 std::string SourceDir() {
     return RVC_TEST_SOURCE_DIR;
 }
-std::string BinaryDir() {
-    return RVC_TEST_BINARY_DIR;
-}
 
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

@@ -19,7 +19,6 @@
 namespace rvt {
 
 std::string SourceDir();
-std::string BinaryDir();
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &data);
 // The lines of tests/data/<name> that are neither empty nor "#" comments.

@@ -201,13 +201,19 @@ TEST(Imaging, AdaptiveThresholdAndItsParts) {
         Image flat(64, (unsigned char)v);
         thresholds.push_back(OptimalThreshold(0, flat.data(), 8, 8, 8, nullptr));
     }
+    thresholds.push_back(OptimalThreshold(0, nullptr, 8, 8, 8, nullptr));
     text += "=== optimal thresholds, methods -1..5 (whole, region); four levels, methods 0..4; "
-            "flat 0, 100, 255\n" +
+            "flat 0, 100, 255; no image\n" +
             Numbers(thresholds, 2);
     unsigned char *big = nullptr;
     const unsigned char small[] = {0, 100, 200, 50, 150, 250};
     EXPECT_EQ(Resample(small, 3, 2, 3, 7, 5, &big), 1);
     text += "=== resampled 3x2 to 7x5\n" + Art(big, 7, 5, 7);
+    free(big);
+    // The same size is nothing to do; a single column widens.
+    EXPECT_EQ(Resample(small, 3, 2, 3, 3, 2, &big), 1);
+    ASSERT_EQ(Resample(small, 1, 2, 3, 4, 2, &big), 1);
+    text += "=== first column resampled to 4x2\n" + Art(big, 4, 2, 4);
     free(big);
     rvt::ExpectGolden("adaptive-threshold.txt", text);
 }
