@@ -31,6 +31,15 @@ std::string Art(const unsigned char *img, int w, int h, int stride) {
     return s;
 }
 
+// A w x h grey image, row after row, with the value f(x, y) at each pixel.
+template <typename F> Image Pattern(int w, int h, F f) {
+    Image img((size_t)w * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img[(size_t)y * w + x] = (unsigned char)f(x, y);
+    return img;
+}
+
 std::string Numbers(const std::vector<int> &v, size_t perLine) {
     std::string s;
     for (size_t i = 0; i < v.size(); ++i)
@@ -46,10 +55,8 @@ TEST(Imaging, OrderedDithersAndScreens) {
          {std::array{1, 1, 1}, {3, 8, 8}, {5, 16, 16}, {7, 15, 15}, {8, 4, 4}, {9, 16, 16}}) {
         for (int negative : {0, 1}) {
             const int w = px * 256, h = py;
-            Image src((size_t)w * h), dst(src.size(), 77);
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    src[(size_t)y * w + x] = (unsigned char)(x / px);
+            Image src = Pattern(w, h, [px = px](int x, int) { return x / px; });
+            Image dst(src.size(), 77);
             CBmpProcessing b;
             EXPECT_EQ(b.Dither(method, src.data(), dst.data(), h, w, w, 0, negative), 1);
             std::vector<int> light((size_t)px * py, 0);
@@ -66,11 +73,8 @@ TEST(Imaging, OrderedDithersAndScreens) {
 
 TEST(Imaging, ErrorDiffusionAndUnknownMethods) {
     const int w = 48, h = 14;
-    Image grad((size_t)w * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            grad[(size_t)y * w + x] =
-                (unsigned char)(x * 255 / (w - 1) * (h - y) / h + 20 * (y % 3));
+    const Image grad =
+        Pattern(w, h, [](int x, int y) { return x * 255 / (w - 1) * (h - y) / h + 20 * (y % 3); });
     std::string text;
     for (int method : {2, 6, 0, 4, 10}) {
         for (int negative : {0, 1}) {
@@ -150,11 +154,9 @@ TEST(Imaging, Conversion) {
 
 TEST(Imaging, AdaptiveThresholdAndItsParts) {
     const int w = 40, h = 16;
-    Image img((size_t)w * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img[(size_t)y * w + x] =
-                (unsigned char)((x < 20 ? 60 + 6 * x : 230 - 3 * y) ^ ((x + y) % 7 == 0 ? 90 : 0));
+    const Image img = Pattern(w, h, [](int x, int y) {
+        return (x < 20 ? 60 + 6 * x : 230 - 3 * y) ^ ((x + y) % 7 == 0 ? 90 : 0);
+    });
     std::string text;
     const int cases[][5] = {// negative, method, block, offset, weight in tenths
                             {0, 0, 64, 0, 5},        {1, 0, 64, 0, 5},   {0, 1, 8, 0, 0},
