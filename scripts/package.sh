@@ -42,6 +42,14 @@ out="$root/build/packages"
 work="$out/work"
 rm -rf "$out"
 mkdir -p "$work"
+# The unpacked packages and the private cupsd's folder are read by other
+# users (cupsd's filters run as lp, the app's check as nobody): in the
+# private /tmp they are reachable wherever the tree itself lies.
+reach="$work"
+if [ -n "${RVC_PACKAGE_PRIVATE_TMP:-}" ]; then
+  reach="$(mktemp -d /tmp/rvc-package.XXXXXX)"
+  chmod 755 "$reach"
+fi
 
 version="$(dpkg-parsechangelog -S Version)"
 have_app=0
@@ -102,7 +110,7 @@ if ((have_app)); then
   pkgs+=("$app")
 fi
 for arch in amd64 arm64; do
-  dpkg-deb -x "$out/${driver}_${version}_${arch}.deb" "$work/root-$arch"
+  dpkg-deb -x "$out/${driver}_${version}_${arch}.deb" "$reach/root-$arch"
 done
 viewer="$work/amd64/rastertovorcp-$version/obj-x86_64-linux-gnu/tools/tspl-view"
 [ -x "$viewer" ] || { echo "package: $viewer was not built" >&2; exit 1; }
@@ -121,7 +129,7 @@ options=(
 )
 cmp_dir="$work/compare"
 mkdir -p "$cmp_dir/in"
-ppd203="$work/root-amd64/usr/share/ppd/rastertovorcp/rastertovorcp-203.ppd"
+ppd203="$reach/root-amd64/usr/share/ppd/rastertovorcp/rastertovorcp-203.ppd"
 cupsfilter -p "$ppd203" -m application/vnd.cups-raster "$work/sample/label.pdf" \
     >"$cmp_dir/in/sample.ras" 2>"$cmp_dir/cupsfilter.log" ||
   { tail -n 20 "$cmp_dir/cupsfilter.log" >&2; echo "package: cupsfilter failed" >&2; exit 1; }
@@ -146,10 +154,10 @@ done
 arm64_run=(qemu-aarch64-static /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1
            --library-path /usr/aarch64-linux-gnu/lib:/usr/lib/aarch64-linux-gnu)
 run_filter() {  # arch name raster options
-  local cmd=("$work/root-$1/usr/lib/cups/filter/rastertovorcp")
+  local cmd=("$reach/root-$1/usr/lib/cups/filter/rastertovorcp")
   [ "$1" = arm64 ] && cmd=("${arm64_run[@]}" "${cmd[@]}")
   local rc=0
-  PPD="$work/root-$1/usr/share/ppd/rastertovorcp/rastertovorcp-203.ppd" \
+  PPD="$reach/root-$1/usr/share/ppd/rastertovorcp/rastertovorcp-203.ppd" \
     timeout 300 "${cmd[@]}" 1 user "$2" 1 "$4" "$3" \
     >"$cmp_dir/$2.$1.tspl" 2>"$cmp_dir/$2.$1.err" || rc=$?
   echo "$rc" >"$cmp_dir/$2.$1.status"
@@ -183,11 +191,11 @@ compare_arm64() {
   if ((have_app)); then
     # The cross-built application starts under emulation.
     local drivers home
-    dpkg-deb -x "$out/${app}_${version}_arm64.deb" "$work/root-arm64"
+    dpkg-deb -x "$out/${app}_${version}_arm64.deb" "$reach/root-arm64"
     home="$(mktemp -d /tmp/vorcp-home.XXXXXX)"
     chown nobody "$home"
     drivers="$(cd / && runuser -u nobody -- env HOME="$home" \
-                 "${arm64_run[@]}" "$work/root-arm64/usr/bin/vorcp-printer-app" drivers 2>&1)" ||
+                 "${arm64_run[@]}" "$reach/root-arm64/usr/bin/vorcp-printer-app" drivers 2>&1)" ||
       { echo "$drivers"; echo "arm64: vorcp-printer-app drivers failed"; return 1; }
     if ! grep -q 203 <<<"$drivers" || ! grep -q 300 <<<"$drivers"; then
       echo "$drivers"; echo "arm64: vorcp-printer-app lacks the 203 or 300 dpi driver"; return 1
@@ -210,7 +218,7 @@ free_port() {
 }
 
 check_amd64() {
-  local dir="$work/cupsd"
+  local dir="$reach/cupsd"
   mkdir -p "$dir"/{conf,spool/tmp,cache,state,log}
   chmod 755 "$dir"
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
