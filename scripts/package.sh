@@ -43,13 +43,11 @@ work="$out/work"
 rm -rf "$out"
 mkdir -p "$work"
 # The unpacked packages and the private cupsd's folder are read by other
-# users (cupsd's filters run as lp, the app's check as nobody): in the
-# private /tmp they are reachable wherever the tree itself lies.
-reach="$work"
-if [ -n "${RVC_PACKAGE_PRIVATE_TMP:-}" ]; then
-  reach="$(mktemp -d /tmp/rvc-package.XXXXXX)"
-  chmod 755 "$reach"
-fi
+# users (cupsd's filters run as lp, the app's check as nobody): in a folder
+# of /tmp they are reachable wherever the tree itself lies.
+reach="$(mktemp -d /tmp/rvc-package.XXXXXX)"
+chmod 755 "$reach"
+trap 'rm -rf "$reach"' EXIT
 
 version="$(dpkg-parsechangelog -S Version)"
 have_app=0
