@@ -55,7 +55,8 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 private=()
-if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+# (Not when the tree itself lies in /tmp, which the new /tmp would hide.)
+if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null && [[ "$PWD/" != /tmp/* ]]; then
   private=(unshare -m --propagation private sh -c 'mount -t tmpfs tmpfs /tmp && exec "$0" "$@"')
 fi
 

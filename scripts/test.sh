@@ -15,7 +15,8 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Tests that run the filter share its fixed log path (/tmp/vortspl.log):
 # as root the suite gets a /tmp of its own, so other runs cannot collide.
 private=()
-if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+# (Not when the tree itself lies in /tmp, which the new /tmp would hide.)
+if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null && [[ "$PWD/" != /tmp/* ]]; then
   private=(unshare -m --propagation private sh -c 'mount -t tmpfs tmpfs /tmp && exec "$0" "$@"')
 fi
 
