@@ -13,6 +13,9 @@ namespace vorcp {
 extern pappl_pr_driver_t kDrivers[];
 extern const int kNumDrivers;
 
+// label-mode-configured's keyword for a mode ("" for none).
+const char *LabelModeName(pappl_label_mode_t mode);
+
 // Where the models' PPDs are read from (set before any printer is made).
 void SetPpdDirectory(const std::string &dir);
 

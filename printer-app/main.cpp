@@ -11,7 +11,11 @@
 
 #include <pappl/pappl.h>
 
+#include "Admission.h"
 #include "Driver.h"
+#include "Jobs.h"
+#include "Lifecycle.h"
+#include "Registry.h"
 #include "log/ILogManager.h"
 
 #ifndef VORCP_VERSION
@@ -70,8 +74,8 @@ pappl_loglevel_t LogLevel(const std::string &name) {
 
 std::string g_stateFile;
 
-bool SaveState(pappl_system_t *system, void *) {
-    return papplSystemSaveState(system, g_stateFile.c_str());
+bool Save(pappl_system_t *system, void *) {
+    return vorcp::SaveState(system, g_stateFile);
 }
 
 pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
@@ -80,7 +84,8 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
         Option("state-directory", num, options, DefaultStateDirectory(base));
     const std::string spoolDir = Option("spool-directory", num, options, stateDir + "/spool");
     std::string logFile = Option("log-file", num, options, stateDir + "/" + base + ".log");
-    if (!MakeFolders(stateDir) || !MakeFolders(spoolDir)) {
+    const std::string journal = stateDir + "/printing";
+    if (!MakeFolders(stateDir) || !MakeFolders(spoolDir) || !MakeFolders(journal)) {
         fprintf(stderr, "%s: cannot create %s: %s\n", base, stateDir.c_str(), strerror(errno));
         return nullptr;
     }
@@ -130,8 +135,13 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
     if (listen == "localhost") {
         papplSystemSetHostName(system, "localhost");
     }
-    papplSystemSetPrinterDrivers(system, vorcp::kNumDrivers, vorcp::kDrivers, nullptr, nullptr,
-                                 vorcp::DriverCallback, nullptr);
+    papplSystemSetPrinterDrivers(system, vorcp::kNumDrivers, vorcp::kDrivers, nullptr,
+                                 vorcp::PrinterCreated, vorcp::DriverCallback, nullptr);
+    // Before any printer exists: printers list the formats of the filters
+    // there are when they are made, and the registry learns of every job.
+    papplSystemSetEventCallback(system, vorcp::Registry::EventCallback, nullptr);
+    papplSystemSetAuthCallback(system, "Basic", vorcp::Authorize, nullptr);
+    vorcp::AddDocumentFilters(system, "application/vnd.tspl");
     papplSystemSetFooterHTML(system, kFooter);
     // No strings file for the vendor attributes' texts: PAPPL 1.3 adds
     // printer-strings-languages-supported again on every Get-Printer-Attributes
@@ -140,8 +150,13 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
     papplCopyString(version.name, base, sizeof(version.name));
     papplCopyString(version.sversion, VORCP_VERSION, sizeof(version.sversion));
     papplSystemSetVersions(system, 1, &version);
+    vorcp::SetJournalDirectory(journal);
+    vorcp::RepairSavedJobs(g_stateFile);
+    vorcp::BeginLoading();
     papplSystemLoadState(system, g_stateFile.c_str());
-    papplSystemSetSaveCallback(system, SaveState, nullptr);
+    vorcp::SettleLoadedPrinters();
+    papplSystemSetSaveCallback(system, Save, nullptr);
+    vorcp::WatchForStop(system, g_stateFile);
     return system;
 }
 

@@ -1,0 +1,45 @@
+// The server's life around its jobs: a stop asked for by SIGTERM ends the
+// process within seconds whatever the printers do, a restart finds every
+// job it had, and a printer is never seen in its first second.
+#ifndef VORCP_PRINTERAPP_LIFECYCLE_H
+#define VORCP_PRINTERAPP_LIFECYCLE_H
+
+#include <string>
+
+#include <pappl/pappl.h>
+
+namespace vorcp {
+
+// The server was asked to stop: jobs end at their next page.
+bool Stopping();
+
+// Where the app notes which jobs have started sending data, so that a
+// restart tells an interrupted job (aborted) from one that never reached
+// its printer (printed again).
+void SetJournalDirectory(const std::string &dir);
+void NoteSending(pappl_job_t *job);
+void NoteDone(pappl_job_t *job);
+
+// Run before the saved state is loaded: jobs it shows as printing were cut
+// short by the last stop; each becomes aborted, or pending again if it had
+// sent nothing.
+void RepairSavedJobs(const std::string &stateFile);
+
+// The state saved, one save at a time (the main loop's and a forced end's).
+bool SaveState(pappl_system_t *system, const std::string &stateFile);
+
+// From the first turn of the main loop: SIGTERM and SIGINT also stop the
+// app's jobs, and after a grace period the process saves its state and
+// exits even if a printer never lets a job finish.
+void WatchForStop(pappl_system_t *system, const std::string &stateFile);
+
+// The printer creation callback: waits until the new printer's up-time
+// counts at least 1 s (PAPPL gives 0 in its first second).
+void PrinterCreated(pappl_printer_t *printer, void *data);
+// Around loading the saved printers: one wait for all of them.
+void BeginLoading();
+void SettleLoadedPrinters();
+
+} // namespace vorcp
+
+#endif

@@ -1,0 +1,140 @@
+#include "Registry.h"
+
+namespace vorcp {
+
+namespace {
+
+// A record of a job that never reached the app's job code (canceled while
+// pending, or aborted by PAPPL before it started) is forgotten after this.
+constexpr auto kJobMemory = std::chrono::minutes(10);
+
+} // namespace
+
+Registry &Registry::Get() {
+    static Registry *registry = new Registry; // lives as long as PAPPL's threads
+    return *registry;
+}
+
+void Registry::EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *job,
+                             pappl_event_t event, void *) {
+    Registry &r = Get();
+    std::lock_guard<std::mutex> hold(r.mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (job != nullptr && (event & PAPPL_EVENT_JOB_CREATED)) {
+        // A new job may reuse the memory of a forgotten one.
+        r.jobs_[job] = JobRecord{Stage::Created, now};
+    } else if (job != nullptr && (event & PAPPL_EVENT_JOB_COMPLETED)) {
+        // Canceled while pending or still arriving: if PAPPL starts it all
+        // the same, it prints nothing.
+        JobRecord &record = r.jobs_[job];
+        if (record.stage == Stage::Created) {
+            record = JobRecord{Stage::EndedBeforeStart, now};
+        }
+    }
+    if (printer != nullptr && (event & PAPPL_EVENT_PRINTER_DELETED)) {
+        r.printers_.erase(printer);
+    }
+    for (auto it = r.jobs_.begin(); it != r.jobs_.end();) {
+        it = it->second.stage != Stage::Inside && now - it->second.since > kJobMemory
+                 ? r.jobs_.erase(it)
+                 : std::next(it);
+    }
+}
+
+bool Registry::Enter(pappl_job_t *job) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    JobRecord &record = jobs_[job];
+    const bool ended = record.stage == Stage::EndedBeforeStart;
+    record = JobRecord{Stage::Inside, std::chrono::steady_clock::now()};
+    return !ended;
+}
+
+void Registry::Leave(pappl_job_t *job) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    jobs_[job] = JobRecord{Stage::Left, std::chrono::steady_clock::now()};
+}
+
+std::vector<pappl_job_t *> Registry::JobsInside() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<pappl_job_t *> inside;
+    for (const auto &j : jobs_) {
+        if (j.second.stage == Stage::Inside) {
+            inside.push_back(j.first);
+        }
+    }
+    return inside;
+}
+
+std::shared_ptr<std::mutex> Registry::DeviceLock(pappl_printer_t *printer) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return printers_[printer].device;
+}
+
+void Registry::Forget(pappl_printer_t *printer) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    printers_.erase(printer);
+}
+
+PrinterSettings Registry::Settings(pappl_printer_t *printer, std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    if (!reader_.joinable()) {
+        reader_ = std::thread([this] { ReadLoop(); });
+        reader_.detach();
+    }
+    PrinterRecord &record = printers_[printer];
+    const unsigned long ticket = ++record.wanted;
+    wake_.notify_one();
+    answered_.wait_for(hold, wait, [&] {
+        auto found = printers_.find(printer);
+        return found == printers_.end() || found->second.read >= ticket;
+    });
+    auto found = printers_.find(printer);
+    return found != printers_.end() ? found->second.settings : PrinterSettings{};
+}
+
+void Registry::ReadLoop() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    for (;;) {
+        pappl_printer_t *printer = nullptr;
+        unsigned long ticket = 0;
+        wake_.wait(hold, [&] {
+            for (auto &p : printers_) {
+                if (p.second.read < p.second.wanted) {
+                    printer = p.first;
+                    ticket = p.second.wanted;
+                    return true;
+                }
+            }
+            return false;
+        });
+        // PAPPL's printer lock is taken with none of the registry's held.
+        hold.unlock();
+        PrinterSettings s;
+        s.valid = papplPrinterGetDriverData(printer, &s.driver) != nullptr;
+        if (ipp_t *attrs = papplPrinterGetDriverAttributes(printer)) {
+            for (int i = 0; i < s.driver.num_vendor; ++i) {
+                const std::string name = std::string(s.driver.vendor[i]) + "-default";
+                if (ipp_attribute_t *a = ippFindAttribute(attrs, name.c_str(), IPP_TAG_ZERO)) {
+                    char value[1024];
+                    ippAttributeString(a, value, sizeof(value));
+                    s.vendorDefaults[s.driver.vendor[i]] = value;
+                }
+            }
+            ippDelete(attrs);
+        }
+        char uri[1024] = "";
+        if (const char *device = papplPrinterGetDeviceURI(printer)) {
+            papplCopyString(uri, device, sizeof(uri));
+        }
+        s.deviceUri = uri;
+        hold.lock();
+        auto found = printers_.find(printer);
+        if (found != printers_.end()) {
+            found->second.settings = s;
+            found->second.read = ticket;
+        }
+        answered_.notify_all();
+    }
+}
+
+} // namespace vorcp

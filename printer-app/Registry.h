@@ -1,0 +1,85 @@
+// The app's own records of its printers and jobs, kept apart from PAPPL's
+// locks: a job's code never waits on a printer's lock, which PAPPL may hold
+// for as long as a device takes to connect.
+//
+// - Settings: what a job prints with, read from PAPPL by the registry's own
+//   thread whenever a job starts or the settings change.
+// - Jobs: which jobs are inside the app's job code, and which ended (were
+//   canceled) before they got there. PAPPL 1.3.1 can still start a job
+//   canceled in the instant between its start being scheduled and its
+//   start; such a job must print nothing.
+// - One device writer per printer at a time.
+#ifndef VORCP_PRINTERAPP_REGISTRY_H
+#define VORCP_PRINTERAPP_REGISTRY_H
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <pappl/pappl.h>
+
+namespace vorcp {
+
+// A printer's settings as PAPPL had them when last read.
+struct PrinterSettings {
+    bool valid = false;
+    pappl_pr_driver_data_t driver{};
+    std::map<std::string, std::string> vendorDefaults; // attribute -> value
+    std::string deviceUri;
+};
+
+class Registry {
+  public:
+    static Registry &Get();
+
+    // PAPPL's event callback: called with PAPPL's locks held, so it only
+    // records and wakes; it never calls back into PAPPL.
+    static void EventCallback(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *job,
+                              pappl_event_t event, void *data);
+
+    // The printer's settings, read afresh; after `wait` without an answer
+    // (PAPPL holds the printer busy) the last ones read.
+    PrinterSettings Settings(pappl_printer_t *printer, std::chrono::milliseconds wait);
+
+    // A job enters the app's job code. False: it was canceled before it
+    // started and must print nothing.
+    bool Enter(pappl_job_t *job);
+    void Leave(pappl_job_t *job);
+    // Jobs inside the app's job code now.
+    std::vector<pappl_job_t *> JobsInside();
+
+    // Held while a job writes to its printer.
+    std::shared_ptr<std::mutex> DeviceLock(pappl_printer_t *printer);
+
+    void Forget(pappl_printer_t *printer);
+
+  private:
+    Registry() = default;
+    void ReadLoop();
+
+    enum class Stage { Created, Inside, Left, EndedBeforeStart };
+    struct JobRecord {
+        Stage stage = Stage::Created;
+        std::chrono::steady_clock::time_point since;
+    };
+    struct PrinterRecord {
+        PrinterSettings settings;
+        unsigned long wanted = 0, read = 0; // read requests and answers
+        std::shared_ptr<std::mutex> device = std::make_shared<std::mutex>();
+    };
+
+    std::mutex mutex_;
+    std::condition_variable wake_, answered_;
+    std::map<pappl_job_t *, JobRecord> jobs_;
+    std::map<pappl_printer_t *, PrinterRecord> printers_;
+    std::thread reader_;
+};
+
+} // namespace vorcp
+
+#endif
