@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -410,14 +411,9 @@ class JobRun : public PageSink {
         // would reduce to one.
         header.Collate = CUPS_FALSE;
         const unsigned page = (unsigned)records_.loop.nPageCount + 1;
-        const int maxW = Dots(model_->maxWidth, (int)header.HWResolution[0]);
-        const int maxH = Dots(model_->maxLength, (int)header.HWResolution[1]);
-        if ((int)header.cupsWidth > maxW || (int)header.cupsHeight > maxH) {
-            return Fail(PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
-                        Reason("Page %u is %u x %u dots, larger than the largest label (%d x %d "
-                               "dots at %u dpi)",
-                               page, header.cupsWidth, header.cupsHeight, maxW, maxH,
-                               header.HWResolution[0]));
+        const std::string tooLarge = SizeFault(header, page);
+        if (!tooLarge.empty()) {
+            return Fail(PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, tooLarge);
         }
         int begun;
         {
@@ -462,58 +458,122 @@ class JobRun : public PageSink {
         return canceled_ || interrupted_;
     }
 
-    // A spooled raster document, page by page; a cancellation takes effect
-    // between pages, as in the filter.
+    // Why a page cannot be printed (none: ok()): the page loop takes 8-bit
+    // grey and 24-bit RGB no larger than the model's largest label.
+    DocumentStatus PageFault(const cups_page_header2_t &h, unsigned page) const {
+        const std::string format = FormatFault(h, page);
+        if (!format.empty()) {
+            return {PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, format};
+        }
+        const std::string size = SizeFault(h, page);
+        return {size.empty() ? PAPPL_JREASON_NONE : PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, size};
+    }
+
+    static std::string FormatFault(const cups_page_header2_t &h, unsigned page) {
+        const unsigned space = h.cupsColorSpace;
+        const bool grey = h.cupsBitsPerPixel == 8 &&
+                          (space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW);
+        const bool rgb = h.cupsBitsPerPixel == 24 &&
+                         (space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB ||
+                          space == CUPS_CSPACE_ADOBERGB);
+        if (h.cupsWidth == 0 || h.cupsHeight == 0 ||
+            h.cupsBytesPerLine != ((uint64_t)h.cupsWidth * h.cupsBitsPerPixel + 7) / 8) {
+            return Reason("Page %u of the raster document has a damaged header", page);
+        }
+        if (h.cupsBitsPerColor != 8 || h.cupsColorOrder != CUPS_ORDER_CHUNKED || !(grey || rgb)) {
+            return Reason("Page %u is %u-bit raster in colour space %u; the printer takes 8-bit "
+                          "grey or 24-bit RGB",
+                          page, h.cupsBitsPerPixel, space);
+        }
+        if (h.HWResolution[0] < 1 || h.HWResolution[0] > 32767 || h.HWResolution[1] < 1 ||
+            h.HWResolution[1] > 32767) {
+            return Reason("Page %u has an impossible resolution (%u x %u dpi)", page,
+                          h.HWResolution[0], h.HWResolution[1]);
+        }
+        return "";
+    }
+
+    std::string SizeFault(const cups_page_header2_t &h, unsigned page) const {
+        const int maxW = Dots(model_->maxWidth, (int)h.HWResolution[0]);
+        const int maxH = Dots(model_->maxLength, (int)h.HWResolution[1]);
+        if ((int64_t)h.cupsWidth > maxW || (int64_t)h.cupsHeight > maxH) {
+            return Reason("Page %u is %u x %u dots, larger than the largest label (%d x %d dots "
+                          "at %u dpi)",
+                          page, h.cupsWidth, h.cupsHeight, maxW, maxH, h.HWResolution[0]);
+        }
+        return "";
+    }
+
+    // A spooled raster document: read through once to make sure all of it
+    // can be printed (nothing of a damaged document reaches the printer),
+    // then printed page by page; a cancellation takes effect between pages,
+    // as in the filter.
     bool PrintRaster(const char *path) {
+        const DocumentStatus fault = WalkRaster(
+            path, [this](const cups_page_header2_t &h, unsigned n) { return PageFault(h, n); });
+        if (!fault.ok()) {
+            return Fail(fault.reason, fault.message);
+        }
+        WalkRaster(
+            path,
+            [this](const cups_page_header2_t &h, unsigned) {
+                return StartPage(h) ? DocumentStatus{}
+                                    : DocumentStatus{PAPPL_JREASON_ABORTED_BY_SYSTEM, "stopped"};
+            },
+            true);
+        return true;
+    }
+
+    // Goes through the raster's pages; page() tells whether to read a page
+    // (into the page loop when store is set) or why to stop.
+    DocumentStatus WalkRaster(
+        const char *path,
+        const std::function<DocumentStatus(const cups_page_header2_t &, unsigned)> &page,
+        bool store = false) {
         const int fd = open(path, O_RDONLY | O_CLOEXEC);
         cups_raster_t *raster = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_READ);
         cups_page_header2_t header;
+        DocumentStatus fault;
         if (raster == nullptr || !cupsRasterReadHeader2(raster, &header)) {
-            if (fd >= 0) {
-                close(fd);
-            }
-            cupsRasterClose(raster);
-            return Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                        "The document is not PWG or Apple raster, or its first page header is "
-                        "damaged");
+            fault = {PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                     "The document is not PWG or Apple raster, or its first page header is "
+                     "damaged"};
         }
         std::vector<unsigned char> line;
-        unsigned page = 0;
-        do {
-            ++page;
-            if (header.cupsWidth == 0 || header.cupsHeight == 0 ||
-                header.cupsBytesPerLine !=
-                    (header.cupsWidth * header.cupsBitsPerPixel + 7) / 8) {
-                Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                     Reason("Page %u of the raster document has a damaged header", page));
-                break;
-            }
-            if (!StartPage(header)) {
+        for (unsigned n = 1; fault.ok(); ++n) {
+            if (!(fault = page(header, n)).ok()) {
                 break;
             }
             line.resize(header.cupsBytesPerLine);
             unsigned y = 0;
             {
-                InRecords in(records_);
+                std::unique_ptr<InRecords> in(store ? new InRecords(records_) : nullptr);
                 for (; y < header.cupsHeight; ++y) {
                     if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
                         break;
                     }
-                    PageLoopStoreRow(&records_.loop, y, line.data());
+                    if (store) {
+                        PageLoopStoreRow(&records_.loop, y, line.data());
+                    }
                 }
             }
-            EndPage();
+            if (store) {
+                EndPage();
+            }
             if (y < header.cupsHeight) {
-                Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                     Reason("The raster document ends in the middle of page %u (line %u of %u); "
-                            "the pages before it were printed",
-                            page, y, header.cupsHeight));
+                fault = {PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                         Reason("The raster document ends in the middle of page %u (line %u of "
+                                "%u)",
+                                n, y, header.cupsHeight)};
+            } else if (!cupsRasterReadHeader2(raster, &header)) {
                 break;
             }
-        } while (!Canceled() && cupsRasterReadHeader2(raster, &header));
+        }
         cupsRasterClose(raster);
-        close(fd);
-        return true;
+        if (fd >= 0) {
+            close(fd);
+        }
+        return fault;
     }
 
     bool Fail(pappl_jreason_t reason, const std::string &message) {
