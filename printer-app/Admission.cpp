@@ -1,7 +1,9 @@
 #include "Admission.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,8 +30,8 @@ bool IsRaster(const char *format) {
 // the app's spooled type: PAPPL takes the type it detected as the job's
 // format, spools the document and hands it to the app's filter.
 void RouteDocument(pappl_client_t *client, ipp_t *request) {
-    if (ipp_attribute_t *mark = ippFindAttribute(request, "document-format-detected",
-                                                 IPP_TAG_MIMETYPE)) {
+    if (ipp_attribute_t *mark =
+            ippFindAttribute(request, "document-format-detected", IPP_TAG_MIMETYPE)) {
         if (ippGetGroupTag(mark) == IPP_TAG_JOB && ippGetString(mark, 0, nullptr) &&
             strcmp(ippGetString(mark, 0, nullptr), kSpooledType) == 0) {
             return; // routed already (the callback runs once per group asked)
@@ -39,7 +41,16 @@ void RouteDocument(pappl_client_t *client, ipp_t *request) {
     const char *format = attr != nullptr && ippGetGroupTag(attr) == IPP_TAG_OPERATION
                              ? ippGetString(attr, 0, nullptr)
                              : nullptr;
+    // Formats the printer does not take go to the app's filter too, which
+    // ends the job with the reason (PAPPL 1.3.1 creates the job anyway and
+    // aborts it without one).
+    const char *const taken[] = {"application/octet-stream", "image/png", "image/jpeg",
+                                 "application/vnd.tspl", kSpooledType};
     bool spool = IsRaster(format);
+    if (format != nullptr && !spool) {
+        spool = std::none_of(std::begin(taken), std::end(taken),
+                             [format](const char *t) { return strcmp(format, t) == 0; });
+    }
     if (!spool && (format == nullptr || strcmp(format, "application/octet-stream") == 0)) {
         const char *compression =
             ippGetString(ippFindAttribute(request, "compression", IPP_TAG_ZERO), 0, nullptr);
@@ -48,7 +59,8 @@ void RouteDocument(pappl_client_t *client, ipp_t *request) {
         } else {
             char magic[8] = {};
             const ssize_t n = httpPeek(papplClientGetHTTP(client), magic, sizeof(magic));
-            spool = n == 8 && (memcmp(magic, "RaS2PwgR", 8) == 0 || memcmp(magic, "UNIRAST", 8) == 0);
+            spool =
+                n == 8 && (memcmp(magic, "RaS2PwgR", 8) == 0 || memcmp(magic, "UNIRAST", 8) == 0);
         }
     }
     if (spool) {
@@ -160,8 +172,8 @@ http_status_t AuthorizePage(pappl_client_t *client) {
     }
     char cookie[65] = "", key[65] = "";
     if (papplClientGetCookie(client, "auth", cookie, sizeof(cookie)) != nullptr) {
-        const std::string text = std::string(papplSystemGetSessionKey(system, key, sizeof(key))) +
-                                 ":" + hash;
+        const std::string text =
+            std::string(papplSystemGetSessionKey(system, key, sizeof(key))) + ":" + hash;
         unsigned char digest[32];
         if (cupsHashData("sha2-256", text.data(), text.size(), digest, sizeof(digest)) > 0 &&
             Hex(digest, sizeof(digest)) == cookie) {

@@ -68,8 +68,10 @@ const Word<pappl_color_mode_t> kColorModes[] = {
     {"process-monochrome", PAPPL_COLOR_MODE_PROCESS_MONOCHROME},
 };
 const Word<pappl_content_t> kContents[] = {
-    {"auto", PAPPL_CONTENT_AUTO},          {"graphic", PAPPL_CONTENT_GRAPHIC},
-    {"photo", PAPPL_CONTENT_PHOTO},        {"text", PAPPL_CONTENT_TEXT},
+    {"auto", PAPPL_CONTENT_AUTO},
+    {"graphic", PAPPL_CONTENT_GRAPHIC},
+    {"photo", PAPPL_CONTENT_PHOTO},
+    {"text", PAPPL_CONTENT_TEXT},
     {"text-and-graphic", PAPPL_CONTENT_TEXT_AND_GRAPHIC},
 };
 const Word<pappl_scaling_t> kScalings[] = {
@@ -230,9 +232,9 @@ class Output {
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return Failed(errno);
             }
-            if (Stopping()) {
-                return Failed(ECANCELED);
-            }
+            // A command is never left half written, not even when the
+            // server stops: a reader that never comes back is the stop's
+            // grace period to end.
             pollfd p{fd_, POLLOUT, 0};
             poll(&p, 1, 200);
         }
@@ -259,7 +261,7 @@ class Output {
     }
     bool Failed(int err) {
         if (error_.empty()) {
-            error_ = err == ECANCELED ? std::string("the server stopped") : strerror(err);
+            error_ = strerror(err);
         }
         return false;
     }
@@ -405,8 +407,7 @@ class JobRun : public PageSink {
             return false;
         }
         cups_page_header2_t header = h;
-        header.NumCopies =
-            copiesInHeader_ && options_.copies > 1 ? (unsigned)options_.copies : 1;
+        header.NumCopies = copiesInHeader_ && options_.copies > 1 ? (unsigned)options_.copies : 1;
         // Copies are printed by the printer's PRINT count, which collation
         // would reduce to one.
         header.Collate = CUPS_FALSE;
@@ -471,11 +472,11 @@ class JobRun : public PageSink {
 
     static std::string FormatFault(const cups_page_header2_t &h, unsigned page) {
         const unsigned space = h.cupsColorSpace;
-        const bool grey = h.cupsBitsPerPixel == 8 &&
-                          (space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW);
-        const bool rgb = h.cupsBitsPerPixel == 24 &&
-                         (space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB ||
-                          space == CUPS_CSPACE_ADOBERGB);
+        const bool grey =
+            h.cupsBitsPerPixel == 8 && (space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW);
+        const bool rgb =
+            h.cupsBitsPerPixel == 24 && (space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB ||
+                                         space == CUPS_CSPACE_ADOBERGB);
         if (h.cupsWidth == 0 || h.cupsHeight == 0 ||
             h.cupsBytesPerLine != ((uint64_t)h.cupsWidth * h.cupsBitsPerPixel + 7) / 8) {
             return Reason("Page %u of the raster document has a damaged header", page);
@@ -526,10 +527,10 @@ class JobRun : public PageSink {
 
     // Goes through the raster's pages; page() tells whether to read a page
     // (into the page loop when store is set) or why to stop.
-    DocumentStatus WalkRaster(
-        const char *path,
-        const std::function<DocumentStatus(const cups_page_header2_t &, unsigned)> &page,
-        bool store = false) {
+    DocumentStatus
+    WalkRaster(const char *path,
+               const std::function<DocumentStatus(const cups_page_header2_t &, unsigned)> &page,
+               bool store = false) {
         const int fd = open(path, O_RDONLY | O_CLOEXEC);
         cups_raster_t *raster = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_READ);
         cups_page_header2_t header;
@@ -665,8 +666,8 @@ class JobRun : public PageSink {
         // A job's own vendor values come with its options; the printer's
         // defaults (set on the web page or over IPP) from its attributes.
         for (const VendorOption &v : model_->vendor) {
-            const char *value = cupsGetOption(v.attribute.c_str(), options_.num_vendor,
-                                              options_.vendor);
+            const char *value =
+                cupsGetOption(v.attribute.c_str(), options_.num_vendor, options_.vendor);
             if (value != nullptr) {
                 s.vendor[v.attribute] = value;
             } else {
@@ -857,9 +858,9 @@ pappl_pr_options_t ResolveOptions(pappl_job_t *job, const PrinterSettings &setti
 
     const char *type;
     if (o.print_color_mode == PAPPL_COLOR_MODE_COLOR) {
-        type = (d.raster_types & PAPPL_PWG_RASTER_TYPE_SRGB_8)         ? "srgb_8"
+        type = (d.raster_types & PAPPL_PWG_RASTER_TYPE_SRGB_8)        ? "srgb_8"
                : (d.raster_types & PAPPL_PWG_RASTER_TYPE_ADOBE_RGB_8) ? "adobe-rgb_8"
-                                                                       : "rgb_8";
+                                                                      : "rgb_8";
     } else {
         type = (d.raster_types & PAPPL_PWG_RASTER_TYPE_SGRAY_8) ? "sgray_8" : "black_8";
     }
@@ -955,11 +956,16 @@ bool FilterDocument(pappl_job_t *job, pappl_device_t *device, void *data) {
         break;
     case DocumentKind::Png:
     case DocumentKind::Jpeg:
-    case DocumentKind::Typed:
+    case DocumentKind::Typed: {
+        const char *supplied = StringOf(job, "document-format-supplied");
         run.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                 "The document is neither PWG raster, Apple raster, PNG nor JPEG; send it as one "
-                 "of those");
+                 std::string("The printer takes PWG raster, Apple raster, PNG, JPEG and TSPL; "
+                             "this document is ") +
+                     (supplied != nullptr && strcmp(supplied, "application/octet-stream") != 0
+                          ? supplied
+                          : "none of them"));
         break;
+    }
     }
     return run.Finish();
 }

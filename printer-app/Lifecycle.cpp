@@ -51,8 +51,7 @@ void OnStopSignal(int sig) {
         (void)!write(g_stopPipe[1], &c, 1);
     }
     const struct sigaction &pappl = sig == SIGINT ? g_papplInt : g_papplTerm;
-    if (pappl.sa_handler != SIG_DFL && pappl.sa_handler != SIG_IGN &&
-        pappl.sa_handler != nullptr) {
+    if (pappl.sa_handler != SIG_DFL && pappl.sa_handler != SIG_IGN && pappl.sa_handler != nullptr) {
         pappl.sa_handler(sig);
     }
     errno = saved;

@@ -92,22 +92,35 @@ class App {
         }
     }
 
-    // Starts the server through the scripts' session helper and adds printer
-    // "label", whose jobs land in Out(); "" when both worked, else the log.
+    // Starts the server through the scripts' session helper and, the first
+    // time, adds printer "label", whose jobs land in Out(); "" when both
+    // worked, else the log. Started again after Stop(), the server finds the
+    // state it saved.
     std::string Start() {
         // The sanitizer build's leak check ignores what PAPPL keeps for the
         // process.
         setenv("LSAN_OPTIONS", "suppressions=" VORCP_TEST_LEAK_SUPPRESSIONS, 0);
         // The server outlives the helper's shell: adopt it to stop it here.
         prctl(PR_SET_CHILD_SUBREAPER, 1);
+        const bool first = pid_ == 0 && port_ == 0;
         const std::string session = ". " RVC_TEST_SOURCE_DIR
                                     "/scripts/app-session.sh && app_start " VORCP_TEST_APP
                                     " " RVC_PPD_DIR " " +
-                                    dir_.path() + " && mkdir " + dir_ / "out" +
+                                    dir_.path() + " && mkdir -p " + dir_ / "out" +
                                     " && echo $APP_PORT $APP_PID >" + dir_ / "pid";
         const bool up = std::system(("bash -c '" + session + "' 2>&1").c_str()) == 0;
         sscanf(rvt::ReadFile(dir_ / "pid").c_str(), "%d %d", &port_, &pid_);
-        return up && AddPrinter("label", "file://" + dir_ / "out") ? "" : "no app\n" + Log();
+        return up && (!first || AddPrinter("label", "file://" + dir_ / "out")) ? ""
+                                                                               : "no app\n" + Log();
+    }
+
+    // SIGTERM; the seconds until the server had ended.
+    double Stop() {
+        const auto start = std::chrono::steady_clock::now();
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
     bool AddPrinter(const std::string &name, const std::string &device) const {
@@ -147,51 +160,78 @@ class App {
         httpClose(http);
         return response;
     }
-    // Prints document data as the named job and waits for the job to end.
-    Job Print(const std::string &data, const std::string &format, const std::string &name,
-              const std::string &attrs = "", const std::string &printer = "label") {
+    // Sends document data as the named job; its id, 0 with the answer's
+    // status in status.
+    int Submit(const std::string &data, const std::string &format, const std::string &name,
+               const std::string &attrs = "", const std::string &printer = "label",
+               ipp_status_t *status = nullptr) const {
         rvt::WriteFile(dir_ / name, data);
         ipp_t *request = Request(IPP_OP_PRINT_JOB, printer);
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, name.c_str());
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
-                     format.c_str());
+        if (!format.empty()) {
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                         format.c_str());
+        }
         AddAttrs(request, IPP_TAG_JOB, attrs);
         ipp_t *response = Send(request, printer, dir_ / name);
         const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+        if (status != nullptr) {
+            *status = response ? ippGetStatusCode(response) : cupsLastError();
+        }
         ippDelete(response);
-        // A streamed raster job that fails while its data still arrives ends
-        // the request's connection: the job is there all the same, the next.
-        lastJob_ = id ? id : lastJob_ + 1;
-        return Wait(lastJob_, printer);
+        return id;
+    }
+    // Prints document data as the named job and waits for the job to end.
+    Job Print(const std::string &data, const std::string &format, const std::string &name,
+              const std::string &attrs = "", const std::string &printer = "label") {
+        return Wait(Submit(data, format, name, attrs, printer), printer);
+    }
+    bool Cancel(int id, const std::string &printer = "label") const {
+        ipp_t *request = Request(IPP_OP_CANCEL_JOB, printer);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+        ipp_t *response = Send(request, printer);
+        const bool ok = ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
+        ippDelete(response);
+        return ok;
+    }
+
+    // The job as it is now.
+    Job State(int id, const std::string &printer = "label") const {
+        ipp_t *request = Request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+        ipp_t *r = Send(request, printer);
+        auto text = [r](const char *name) {
+            char s[1024] = "";
+            ippAttributeString(ippFindAttribute(r, name, IPP_TAG_ZERO), s, sizeof(s));
+            return std::string(s);
+        };
+        const bool answered = ippGetStatusCode(r) == IPP_STATUS_OK;
+        Job j{(ipp_jstate_t)ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0),
+              text("job-state-reasons"),
+              answered ? text("job-state-message") : cupsLastErrorString()};
+        ippDelete(r);
+        return j;
     }
 
     // The job once it has ended, or as last seen a minute on.
     Job Wait(int id, const std::string &printer = "label") const {
         Job j;
-        for (int i = 0; i < 600 && j.state < IPP_JSTATE_CANCELED; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(i ? 100 : 0));
-            ipp_t *request = Request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
-            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-            ipp_t *r = Send(request, printer);
-            auto text = [r](const char *name) {
-                char s[1024] = "";
-                ippAttributeString(ippFindAttribute(r, name, IPP_TAG_ZERO), s, sizeof(s));
-                return std::string(s);
-            };
-            const bool answered = ippGetStatusCode(r) == IPP_STATUS_OK;
-            j = {(ipp_jstate_t)ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0),
-                 text("job-state-reasons"),
-                 answered ? text("job-state-message") : cupsLastErrorString()};
-            ippDelete(r);
-            if (!answered)
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+            j = State(id, printer);
+            if (j.state >= IPP_JSTATE_CANCELED || j.state == 0)
                 break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(i < 50 ? 10 : 100));
         }
         return j;
     }
 
+    const rvt::TempDir &Dir() const { return dir_; }
+    int Port() const { return port_; }
+
   private:
     rvt::TempDir dir_;
-    int port_ = 0, pid_ = 0, lastJob_ = 0;
+    int port_ = 0, pid_ = 0;
 };
 
 } // namespace apptest

@@ -1,0 +1,367 @@
+// The app under real use: clients at once, cancellations at any moment,
+// documents that cannot print, printers that fail, and stops. Every job
+// ends printed or with a reason, whole commands only, and the server goes
+// on answering.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "AppHarness.h"
+
+namespace {
+
+using apptest::App;
+using apptest::Job;
+using Clock = std::chrono::steady_clock;
+
+// A name with a number (GCC 12 misreads "text" + std::string as an overlap).
+std::string Named(const char *prefix, int n) {
+    return std::string(prefix).append(std::to_string(n));
+}
+
+double Since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A printer on a named pipe that the test reads at its own pace: Hold(n)
+// stops reading once n bytes of the current job have come.
+class PipePrinter {
+  public:
+    explicit PipePrinter(const std::string &path) : path_(path) {
+        mkfifo(path.c_str(), 0600);
+        reader_ = std::thread([this] { Read(); });
+    }
+    ~PipePrinter() {
+        done_ = true;
+        reader_.join();
+    }
+    std::string Uri() const { return "file://" + path_; }
+    void Hold(size_t bytes) {
+        std::lock_guard<std::mutex> l(m_);
+        hold_ = bytes;
+    }
+    // Waits (at most 5 s) until n bytes of the current job have come.
+    bool Got(size_t n) {
+        std::unique_lock<std::mutex> l(m_);
+        return cv_.wait_for(l, std::chrono::seconds(5), [&] { return current_.size() >= n; });
+    }
+    // The jobs read so far, each as its writer closed the pipe.
+    std::vector<std::string> Jobs() {
+        std::lock_guard<std::mutex> l(m_);
+        return jobs_;
+    }
+
+  private:
+    void Read() {
+        int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        while (!done_) {
+            pollfd p{fd, POLLIN, 0};
+            poll(&p, 1, 20);
+            std::unique_lock<std::mutex> l(m_);
+            if (current_.size() >= hold_) {
+                continue;
+            }
+            char buffer[4096];
+            const size_t want = std::min(sizeof(buffer), hold_ - current_.size());
+            l.unlock();
+            const ssize_t n = read(fd, buffer, want);
+            l.lock();
+            if (n > 0) {
+                current_.append(buffer, (size_t)n);
+            } else if (n == 0 && (p.revents & POLLHUP)) {
+                // The writer closed the pipe: that job is complete.
+                jobs_.push_back(current_);
+                current_.clear();
+                close(fd);
+                fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+            }
+            cv_.notify_all();
+        }
+        close(fd);
+    }
+
+    std::string path_;
+    std::thread reader_;
+    std::atomic<bool> done_{false};
+    std::mutex m_;
+    std::condition_variable cv_;
+    size_t hold_ = SIZE_MAX;
+    std::string current_;
+    std::vector<std::string> jobs_;
+};
+
+// Load: several printers, several clients at once. VORCP_LOAD="printers
+// clients jobs rounds" sizes it (scripts/app-load.sh); each round is a fresh
+// server.
+TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
+    int printers = 2, clients = 4, jobs = 40, rounds = 1;
+    if (const char *size = getenv("VORCP_LOAD")) {
+        sscanf(size, "%d %d %d %d", &printers, &clients, &jobs, &rounds);
+    }
+    // Documents of one to three pages, and what the filter makes of each.
+    std::vector<std::string> docs, expected;
+    for (unsigned pages = 1; pages <= 3; ++pages) {
+        docs.push_back(apptest::Labels(pages));
+        const rvt::Result r = rvt::RunJob(docs.back(), "", RVC_PPD_DIR "/rastertovorcp-203.ppd");
+        ASSERT_EQ(r.status, 0) << r.err;
+        expected.push_back(r.out);
+    }
+    for (int round = 1; round <= rounds; ++round) {
+        App app;
+        ASSERT_EQ(app.Start(), "");
+        for (int p = 0; p < printers; ++p) {
+            const std::string folder = app.Dir() / (Named("p", p));
+            mkdir(folder.c_str(), 0700);
+            ASSERT_TRUE(app.AddPrinter(Named("p", p), "file://" + folder));
+        }
+        struct Sent {
+            int printer, id, doc;
+            std::string name;
+        };
+        std::mutex m;
+        std::vector<Sent> sent;
+        std::atomic<int> busy{0}, refused{0};
+        std::atomic<bool> loading{true};
+        std::atomic<long> slowestAnswerMs{0};
+        const auto start = Clock::now();
+        // The server answers throughout.
+        std::thread watcher([&] {
+            while (loading) {
+                const auto asked = Clock::now();
+                ipp_t *r = app.Send(app.Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "p0"), "p0");
+                const long ms = (long)(Since(asked) * 1000);
+                slowestAnswerMs = std::max(slowestAnswerMs.load(), r != nullptr ? ms : 1000000L);
+                ippDelete(r);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+        std::vector<std::thread> threads;
+        for (int c = 0; c < clients; ++c) {
+            threads.emplace_back([&, c] {
+                for (int j = c; j < jobs; j += clients) {
+                    const int printer = j % printers, doc = (j / printers) % (int)docs.size();
+                    const std::string name = Named("r", round) + Named("-j", j);
+                    ipp_status_t status = IPP_STATUS_OK;
+                    int id = 0;
+                    // A client retries a busy printer, as CUPS's backend does.
+                    for (int attempt = 0; attempt < 100; ++attempt) {
+                        id = app.Submit(docs[(size_t)doc], "image/pwg-raster", name, "",
+                                        Named("p", printer), &status);
+                        if (status != IPP_STATUS_ERROR_BUSY)
+                            break;
+                        ++busy;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20 + 10 * attempt));
+                    }
+                    if (id == 0) {
+                        ++refused;
+                        continue;
+                    }
+                    std::lock_guard<std::mutex> l(m);
+                    sent.push_back({printer, id, doc, name});
+                }
+            });
+        }
+        for (std::thread &t : threads)
+            t.join();
+        int printed = 0;
+        for (const Sent &s : sent) {
+            const Job j = app.Wait(s.id, Named("p", s.printer));
+            EXPECT_EQ(j.state, IPP_JSTATE_COMPLETED) << s.name << ": " << j.message;
+            const std::string out = rvt::ReadFile(
+                app.Dir() / (Named("p", s.printer) + "/" + s.name + ".prn"));
+            EXPECT_TRUE(out == expected[(size_t)s.doc]) << s.name << ": " << out.size() << " bytes";
+            printed += j.state == IPP_JSTATE_COMPLETED;
+        }
+        const double seconds = Since(start);
+        loading = false;
+        watcher.join();
+        EXPECT_EQ(refused, 0);
+        EXPECT_EQ((int)sent.size(), jobs);
+        EXPECT_LT(slowestAnswerMs, 5000) << "the server stopped answering";
+        const double stop = app.Stop();
+        EXPECT_LT(stop, 5.0);
+        printf("round %d: %d printers, %d clients: %d of %d jobs printed in %.2f s (%.1f jobs/s), "
+               "%d busy answers, slowest answer %ld ms, stopped in %.2f s\n",
+               round, printers, clients, printed, jobs, seconds, printed / seconds, busy.load(),
+               slowestAnswerMs.load(), stop);
+    }
+}
+
+// Cancel-Job from another client as a job starts, in the middle of a page
+// and once a label is through: whole commands only, and the next job
+// prints.
+TEST(AppCancel, AtAnyMomentLeavesWholeCommands) {
+    App app;
+    ASSERT_EQ(app.Start(), "");
+    PipePrinter pipe(app.Dir() / "pipe");
+    ASSERT_TRUE(app.AddPrinter("pipe", pipe.Uri()));
+    const std::string doc = apptest::Labels(3, 1, 812, 812);
+    const rvt::Result full = rvt::RunJob(doc, "", RVC_PPD_DIR "/rastertovorcp-203.ppd");
+    const size_t firstLabel = full.out.find("PRINT 1,1\r\n") + 11;
+    const size_t holdAt[] = {0, 1000, firstLabel};
+    for (int i = 0; i < 50; ++i) {
+        SCOPED_TRACE("cancel " + std::to_string(i));
+        const size_t hold = holdAt[i % 3];
+        pipe.Hold(hold);
+        const int id = app.Submit(doc, "image/pwg-raster", Named("c", i), "", "pipe");
+        ASSERT_NE(id, 0);
+        if (hold > 0) {
+            ASSERT_TRUE(pipe.Got(hold));
+        }
+        EXPECT_TRUE(app.Cancel(id, "pipe"));
+        pipe.Hold(SIZE_MAX);
+        const Job j = app.Wait(id, "pipe");
+        EXPECT_TRUE(j.state == IPP_JSTATE_CANCELED) << j.message;
+    }
+    const Job next = app.Print(doc, "image/pwg-raster", "after", "", "pipe");
+    EXPECT_EQ(next.state, IPP_JSTATE_COMPLETED) << next.message;
+    std::vector<std::string> jobs;
+    for (int i = 0; i < 100 && (jobs = pipe.Jobs()).size() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_FALSE(jobs.empty());
+    for (const std::string &out : jobs) {
+        EXPECT_LE(rvt::ReadTspl(out).totalLabels, 3);
+    }
+    EXPECT_TRUE(jobs.back() == full.out);
+}
+
+// SIGTERM ends the server within 5 s whatever it does; a restart finds its
+// printers, their settings and every job.
+TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
+    App app;
+    ASSERT_EQ(app.Start(), "");
+    ipp_t *set = app.Request(IPP_OP_SET_PRINTER_ATTRIBUTES);
+    apptest::AddAttrs(set, IPP_TAG_PRINTER, "label-mode-configured=cutter");
+    ippDelete(app.Send(set));
+    // A printer that takes a connection and never reads from it.
+    int port = 0;
+    const int listener = apptest::Listen(&port);
+    const int small = 4096;
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    ASSERT_TRUE(app.AddPrinter("stalled", "socket://127.0.0.1:" + std::to_string(port)));
+    const std::string big = apptest::Labels(100, 1, 812, 1218);
+    const int stuck = app.Submit(big, "image/pwg-raster", "stuck", "", "stalled");
+    const int queued = app.Submit(apptest::Labels(1), "image/pwg-raster", "queued", "", "stalled");
+    ASSERT_TRUE(stuck && queued);
+    for (int i = 0; i < 100 && app.State(stuck, "stalled").state != IPP_JSTATE_PROCESSING; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(app.Stop(), 5.0);
+    close(listener);
+
+    // After the restart: the cut-short job aborted with a reason, the queued
+    // one back in the queue, the printers and their settings as they were.
+    ASSERT_EQ(app.Start(), "");
+    const Job cut = app.Wait(stuck, "stalled");
+    EXPECT_EQ(cut.state, IPP_JSTATE_ABORTED);
+    EXPECT_NE(cut.reasons.find("aborted-by-system"), std::string::npos) << cut.reasons;
+    ipp_t *get = app.Request(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ipp_t *attrs = app.Send(get);
+    EXPECT_STREQ(ippGetString(ippFindAttribute(attrs, "label-mode-configured", IPP_TAG_KEYWORD), 0,
+                              nullptr),
+                 "cutter");
+    ippDelete(attrs);
+
+    // SIGTERM in the middle of a job and of a load: the job ends at a page.
+    PipePrinter pipe(app.Dir() / "pipe");
+    ASSERT_TRUE(app.AddPrinter("pipe", pipe.Uri()));
+    pipe.Hold(2000);
+    const int running = app.Submit(apptest::Labels(3, 1, 812, 812), "image/pwg-raster", "running",
+                                   "", "pipe");
+    ASSERT_TRUE(pipe.Got(2000));
+    std::atomic<bool> sending{true};
+    std::thread load([&] {
+        for (int i = 0; sending && i < 200; ++i)
+            app.Submit(apptest::Labels(1), "image/pwg-raster", Named("l", i));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pipe.Hold(SIZE_MAX);
+    EXPECT_LT(app.Stop(), 5.0);
+    sending = false;
+    load.join();
+    ASSERT_EQ(app.Start(), "");
+    const Job ended = app.Wait(running, "pipe");
+    EXPECT_TRUE(ended.state == IPP_JSTATE_ABORTED || ended.state == IPP_JSTATE_COMPLETED)
+        << ended.message;
+    for (const std::string &out : pipe.Jobs())
+        rvt::ReadTspl(out);
+}
+
+// Documents that cannot print: each ends alone with a reason within 5 s,
+// nothing of it reaches the printer, and the next job prints.
+TEST(AppBadDocuments, EachEndsAloneWithAReason) {
+    App app;
+    ASSERT_EQ(app.Start(), "");
+    const std::string raster = apptest::Labels(2);
+    const std::string wrongHeader = raster.substr(0, 4) + std::string(1796, '\x7f') +
+                                    raster.substr(1800);
+    const struct {
+        const char *name, *format;
+        std::string data;
+        ipp_status_t refusal; // the job is refused at once, or
+        const char *reason;   // it ends with this reason
+    } cases[] = {
+        {"note", "text/plain", "not a label\n", IPP_STATUS_OK, "document-format-error"},
+        {"empty", "image/pwg-raster", "", IPP_STATUS_ERROR_BAD_REQUEST},
+        {"wrong-header", "image/pwg-raster", wrongHeader, IPP_STATUS_OK, "document-format-error"},
+        {"cut-mid-page", "image/pwg-raster", raster.substr(0, raster.size() * 3 / 4),
+         IPP_STATUS_OK, "document-format-error"},
+        {"wide", "image/pwg-raster", apptest::Labels(1, 1, 2000, 400), IPP_STATUS_OK,
+         "document-unprintable-error"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = Clock::now();
+        ipp_status_t status;
+        const int id = app.Submit(c.data, c.format, c.name, "", "label", &status);
+        if (c.refusal != IPP_STATUS_OK) {
+            EXPECT_EQ(status, c.refusal);
+            EXPECT_EQ(id, 0);
+        } else {
+            const Job j = app.Wait(id);
+            EXPECT_EQ(j.state, IPP_JSTATE_ABORTED);
+            EXPECT_NE(j.reasons.find(c.reason), std::string::npos) << j.reasons;
+            EXPECT_FALSE(j.message.empty());
+        }
+        EXPECT_LT(Since(start), 5.0);
+        EXPECT_EQ(app.Out(c.name), "");
+        const Job next = app.Print(apptest::Labels(1), "image/pwg-raster",
+                                   std::string("after-").append(c.name));
+        EXPECT_EQ(next.state, IPP_JSTATE_COMPLETED) << next.message;
+    }
+
+    // A network printer that takes the first bytes of a job and then drops
+    // the connection: the job ends with the reason, never completed.
+    int port = 0;
+    const int listener = apptest::Listen(&port);
+    ASSERT_TRUE(app.AddPrinter("dropping", "socket://127.0.0.1:" + std::to_string(port)));
+    std::thread printer([&] {
+        // Connections that bring no job data come and go; the job's is
+        // reset, not closed, so that the next write fails.
+        for (size_t got = 0; got < 4000;) {
+            const int c = accept(listener, nullptr, nullptr);
+            char buffer[1000];
+            ssize_t n = 0;
+            for (got = 0; got < 4000 && (n = read(c, buffer, sizeof(buffer))) > 0;)
+                got += (size_t)n;
+            linger reset{1, 0};
+            setsockopt(c, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+            close(c);
+        }
+    });
+    const Job r =
+        app.Print(apptest::Labels(30, 1, 812, 1218), "image/pwg-raster", "three", "", "dropping");
+    printer.join();
+    close(listener);
+    EXPECT_EQ(r.state, IPP_JSTATE_ABORTED) << r.message;
+    EXPECT_NE(r.message.find("stopped taking data"), std::string::npos) << r.message;
+}
+
+} // namespace
