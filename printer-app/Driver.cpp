@@ -126,9 +126,13 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
     data->num_resolution = 1;
     data->x_resolution[0] = data->y_resolution[0] = model->dpi;
     data->x_default = data->y_default = model->dpi;
-    // Labels are printed edge to edge.
+    // Labels are printed edge to edge. The nominal 0.01 mm margin beside
+    // it makes clients list each size twice, with and without margins:
+    // CUPS names zero-margin sizes "<size>.Borderless" in the PPDs it makes
+    // for IPP Everywhere queues, and with nothing else its default "4x6"
+    // names no size, so a desktop's jobs would come as Letter pages.
     data->borderless = true;
-    data->left_right = data->bottom_top = 0;
+    data->left_right = data->bottom_top = 1;
 
     data->num_media = 0;
     for (const MediaSize &m : model->media) {

@@ -174,8 +174,8 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         for (const Sent &s : sent) {
             const Job j = app.Wait(s.id, Named("p", s.printer));
             EXPECT_EQ(j.state, IPP_JSTATE_COMPLETED) << s.name << ": " << j.message;
-            const std::string out = rvt::ReadFile(
-                app.Dir() / (Named("p", s.printer) + "/" + s.name + ".prn"));
+            const std::string out =
+                rvt::ReadFile(app.Dir() / (Named("p", s.printer) + "/" + s.name + ".prn"));
             EXPECT_TRUE(out == expected[(size_t)s.doc]) << s.name << ": " << out.size() << " bytes";
             printed += j.state == IPP_JSTATE_COMPLETED;
         }
@@ -264,17 +264,17 @@ TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
     EXPECT_NE(cut.reasons.find("aborted-by-system"), std::string::npos) << cut.reasons;
     ipp_t *get = app.Request(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ipp_t *attrs = app.Send(get);
-    EXPECT_STREQ(ippGetString(ippFindAttribute(attrs, "label-mode-configured", IPP_TAG_KEYWORD), 0,
-                              nullptr),
-                 "cutter");
+    EXPECT_STREQ(
+        ippGetString(ippFindAttribute(attrs, "label-mode-configured", IPP_TAG_KEYWORD), 0, nullptr),
+        "cutter");
     ippDelete(attrs);
 
     // SIGTERM in the middle of a job and of a load: the job ends at a page.
     PipePrinter pipe(app.Dir() / "pipe");
     ASSERT_TRUE(app.AddPrinter("pipe", pipe.Uri()));
     pipe.Hold(2000);
-    const int running = app.Submit(apptest::Labels(3, 1, 812, 812), "image/pwg-raster", "running",
-                                   "", "pipe");
+    const int running =
+        app.Submit(apptest::Labels(3, 1, 812, 812), "image/pwg-raster", "running", "", "pipe");
     ASSERT_TRUE(pipe.Got(2000));
     std::atomic<bool> sending{true};
     std::thread load([&] {
@@ -300,8 +300,8 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
     App app;
     ASSERT_EQ(app.Start(), "");
     const std::string raster = apptest::Labels(2);
-    const std::string wrongHeader = raster.substr(0, 4) + std::string(1796, '\x7f') +
-                                    raster.substr(1800);
+    const std::string wrongHeader =
+        raster.substr(0, 4) + std::string(1796, '\x7f') + raster.substr(1800);
     const struct {
         const char *name, *format;
         std::string data;
@@ -311,8 +311,8 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
         {"note", "text/plain", "not a label\n", IPP_STATUS_OK, "document-format-error"},
         {"empty", "image/pwg-raster", "", IPP_STATUS_ERROR_BAD_REQUEST},
         {"wrong-header", "image/pwg-raster", wrongHeader, IPP_STATUS_OK, "document-format-error"},
-        {"cut-mid-page", "image/pwg-raster", raster.substr(0, raster.size() * 3 / 4),
-         IPP_STATUS_OK, "document-format-error"},
+        {"cut-mid-page", "image/pwg-raster", raster.substr(0, raster.size() * 3 / 4), IPP_STATUS_OK,
+         "document-format-error"},
         {"wide", "image/pwg-raster", apptest::Labels(1, 1, 2000, 400), IPP_STATUS_OK,
          "document-unprintable-error"},
     };
@@ -332,8 +332,8 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
         }
         EXPECT_LT(Since(start), 5.0);
         EXPECT_EQ(app.Out(c.name), "");
-        const Job next = app.Print(apptest::Labels(1), "image/pwg-raster",
-                                   std::string("after-").append(c.name));
+        const Job next =
+            app.Print(apptest::Labels(1), "image/pwg-raster", std::string("after-").append(c.name));
         EXPECT_EQ(next.state, IPP_JSTATE_COMPLETED) << next.message;
     }
 
