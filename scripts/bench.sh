@@ -6,6 +6,10 @@
 #   bash scripts/bench.sh --quick    fewer repetitions
 #   bash scripts/bench.sh --process  whole-process CPU of a 20-page job against
 #                                    CUPS's imagetoraster stage (about 1 minute)
+#   bash scripts/bench.sh --app      the printer application's whole-process CPU
+#                                    per label against the filter's: the sample
+#                                    label at 203 dpi, 100 jobs each (about 1
+#                                    minute)
 #
 # Extra arguments go to the benchmark programs (e.g. --benchmark_filter=...).
 set -euo pipefail
@@ -17,6 +21,7 @@ args=()
 for a in "$@"; do
   case "$a" in
     --process) mode=process ;;
+    --app) mode=app ;;
     --quick) reps=1 ;;
     *) args+=("$a") ;;
   esac
@@ -39,6 +44,63 @@ if [ "$mode" = page ]; then
     echo "== $(basename "$b")"
     "$b" --benchmark_color=false "${args[@]}"
   done
+  exit 0
+fi
+
+if [ "$mode" = app ]; then
+  # One 8-bit grey PWG raster of the sample label, as an IPP Everywhere
+  # client sends it; the filter reads the same file. Both run in a private
+  # mount namespace whose /tmp is a folder of the build, so the filter's
+  # fixed log path meets no other run.
+  work="$(mktemp -d "$PWD/build/app-cpu.XXXXXX")"
+  trap 'rm -rf "$work"' EXIT
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r203 -dcupsColorSpace=18 \
+     -dcupsBitsPerColor=8 -sOutputFile="$work/label.pwg" samples/label.ps
+  jobs=100
+  cat >"$work/run.sh" <<INNER
+set -e
+mkdir -p "$work/tmp"
+mount --bind "$work/tmp" /tmp
+ppd="$RVC_PPD_DIR/rastertovorcp-203.ppd"
+# The filter, one process a job, four at a time (each waits 1 s after its page).
+for i in \$(seq 1 $jobs); do
+  PPD="\$ppd" /usr/bin/time -f "%U %S" -o "$work/time.\$i" "$PWD/$build/filter/rastertovorcp" \
+      \$i u t 1 "" "$work/label.pwg" >"$work/filter.\$i.tspl" 2>/dev/null &
+  ((i % 4)) || wait
+done
+wait
+# The app: one server, the same raster sent as $jobs jobs; its CPU from /proc.
+source "$PWD/scripts/app-session.sh"
+app_start "$PWD/$build/printer-app/vorcp-printer-app" "$RVC_PPD_DIR" "$work/app" >/dev/null
+mkdir -p "$work/out"
+app_add_printer label vorcp_203 "file://$work/out" >/dev/null
+cpu() { awk '{print \$14 + \$15}' /proc/\$APP_PID/stat; }
+before=\$(cpu)
+for i in \$(seq 1 $jobs); do
+  "$PWD/$build/printer-app/vorcp-printer-app" submit -u "\$APP_URI/ipp/print/label" \
+      -o job-name=j\$i "$work/label.pwg" >/dev/null
+done
+# Done when every job's data is there in full (asking the server would
+# count its answers).
+size=\$(stat -c %s "$work/filter.1.tspl")
+for t in \$(seq 600); do
+  [ \$(find "$work/out" -name '*.prn' -size \${size}c | wc -l) -ge $jobs ] && break
+  sleep 0.1
+done
+sleep 0.2
+after=\$(cpu)
+echo "\$((after - before))" >"$work/app.ticks"
+app_stop
+cmp -s "$work/filter.1.tspl" "$work/out/j1.prn" || echo "warning: the app's job data differ from the filter's"
+INNER
+  unshare -m --propagation private bash "$work/run.sh"
+  hz="$(getconf CLK_TCK)"
+  f="$(cat "$work"/time.* | awk '{t += $1 + $2} END {print t}')"
+  a="$(awk -v t="$(cat "$work/app.ticks")" -v hz="$hz" 'BEGIN {print t / hz}')"
+  echo "the sample label at 203 dpi, $jobs jobs each, CPU of the whole process:"
+  echo "  rastertovorcp, one process a job: $f s, $(awk -v t="$f" -v n=$jobs 'BEGIN {printf "%.4f", t / n}') s per label"
+  echo "  vorcp-printer-app, one server: $a s, $(awk -v t="$a" -v n=$jobs 'BEGIN {printf "%.4f", t / n}') s per label"
+  echo "  ratio app / filter: $(awk -v a="$a" -v f="$f" 'BEGIN {printf "%.2f", a / f}')"
   exit 0
 fi
 
