@@ -311,7 +311,7 @@ TEST(Printer, AStallBlocksTheWriter) {
     };
     sim.WaitFor("printed=1 ");
     EXPECT_EQ(sim.Control("stall"), "ok");
-    send(200);
+    send(100);
     EXPECT_LT(sent, job.size()) << "the writer blocks";
     EXPECT_EQ(sim.Control("status"), "ok status=16 printed=1 jobs=0 buffered=0")
         << "nothing read since";
