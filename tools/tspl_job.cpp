@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -15,8 +16,9 @@ constexpr long kMaxLabelDots = 64L * 1024 * 1024;
 constexpr long kMaxLabelsPerPrint = 1000000;
 
 struct Fault {
-    std::size_t offset;
+    std::size_t offset; // in the bytes being read, or in the job when absolute
     std::string message;
+    bool absolute = false;
 };
 
 [[noreturn]] void fail(std::size_t offset, std::string message) {
@@ -137,35 +139,113 @@ class Cursor {
     const char *cmd_;
 };
 
-class Printer {
-  public:
-    Printer(const std::uint8_t *data, std::size_t size) : d_(data), size_(size) {}
+} // namespace
 
-    void run() {
-        while (pos_ < size_)
-            step();
-        closeOpen();
-        if (!printed_)
-            job_.settings = settings_;
+// The printer: its settings, image buffer and cutter count, fed the job's
+// bytes as they come. Commands are read only when next() asks for them, so
+// what it has not read yet waits in buf_.
+class JobReader::Impl {
+  public:
+    using Step = JobReader::Step;
+
+    explicit Impl(bool keepLabels) : keep_(keepLabels) {}
+
+    void feed(const std::uint8_t *data, std::size_t size) {
+        if (!finished())
+            buf_.insert(buf_.end(), data, data + size);
+    }
+    void end() { ended_ = true; }
+    std::size_t waiting() const { return buf_.size() - pos_; }
+    const Print &printed() const { return last_; }
+    ReadResult &result() { return result_; }
+
+    Step next() {
+        if (finished())
+            return state_;
+        try {
+            for (;;) {
+                compact();
+                d_ = buf_.data();
+                size_ = buf_.size();
+                if (bitmap_.active) {
+                    if (!continueBitmap())
+                        return Step::NeedData;
+                } else if (pos_ == size_) {
+                    if (!ended_)
+                        return Step::NeedData;
+                    closeOpen();
+                    if (!printed_)
+                        job_.settings = settings_;
+                    return finish(Step::Done);
+                } else {
+                    const Outcome o = step();
+                    if (o == Outcome::Wait)
+                        return Step::NeedData;
+                    if (o == Outcome::Printed)
+                        return Step::Printed;
+                }
+            }
+        } catch (const Fault &f) {
+            // A label whose PRINT came before the fault has been printed in full.
+            closeOpen();
+            result_.ok = false;
+            result_.errorOffset = f.absolute ? f.offset : base_ + f.offset;
+            result_.error = f.message;
+            return finish(Step::Fault);
+        }
     }
 
-    Job &job() { return job_; }
-
   private:
-    void step() {
+    enum class Outcome { Wait, Read, Printed };
+
+    bool finished() const { return state_ == Step::Done || state_ == Step::Fault; }
+
+    Step finish(Step s) {
+        state_ = s;
+        result_.job = std::move(job_);
+        std::vector<std::uint8_t>().swap(buf_);
+        pos_ = 0;
+        return s;
+    }
+
+    // Drops the bytes read, once they are many and most of the buffer:
+    // offsets stay the job's through base_.
+    void compact() {
+        if (pos_ < 65536 || pos_ * 2 < buf_.size())
+            return;
+        buf_.erase(buf_.begin(), buf_.begin() + std::ptrdiff_t(pos_));
+        base_ += pos_;
+        pos_ = 0;
+    }
+
+    // One command, or Wait when the bytes so far end inside it. Until the
+    // job's end is known a command is read only once it is whole, so that
+    // it is read as it would be from the complete job.
+    Outcome step() {
         static const char bitmap[] = "BITMAP ";
         const std::size_t bl = sizeof bitmap - 1;
-        if (size_ - pos_ >= bl && std::equal(bitmap, bitmap + bl, d_ + pos_)) {
-            doBitmap();
-            return;
+        const std::size_t have = size_ - pos_;
+        if (std::equal(bitmap, bitmap + std::min(have, bl), d_ + pos_)) {
+            if (have >= bl)
+                return startBitmap();
+            if (!ended_)
+                return Outcome::Wait;
         }
-        std::size_t start = pos_, i = pos_;
+        std::size_t start = pos_, i = pos_ + scanned_;
         while (i < size_ && d_[i] != '\r' && d_[i] != '\n')
             ++i;
+        if (i == size_ && !ended_) {
+            scanned_ = i - start;
+            return Outcome::Wait;
+        }
         if (i == size_)
             fail(start, "command " + quoted(d_ + start, i - start) + " is not terminated by CR LF");
         if (d_[i] == '\n')
             fail(i, "line feed without carriage return after " + quoted(d_ + start, i - start));
+        if (i + 1 == size_ && !ended_) {
+            scanned_ = i - start;
+            return Outcome::Wait;
+        }
         if (i + 1 == size_ || d_[i + 1] != '\n')
             fail(i, "carriage return without line feed after " + quoted(d_ + start, i - start));
         for (std::size_t k = start; k < i; ++k)
@@ -173,28 +253,31 @@ class Printer {
                 fail(k, "non-text byte in command " + quoted(d_ + start, i - start));
         if (i == start)
             fail(start, "empty command (a stray CR LF)");
+        justPrinted_ = false;
         command(start, i);
         pos_ = i + 2;
+        scanned_ = 0;
+        return justPrinted_ ? Outcome::Printed : Outcome::Read;
     }
 
     // Each command's handler reads its arguments from a cursor just past its
     // name; start is where the command's line begins.
-    using Handler = void (Printer::*)(Cursor &c, std::size_t start);
+    using Handler = void (Impl::*)(Cursor &c, std::size_t start);
 
     void command(std::size_t start, std::size_t end) {
         static const struct {
             const char *name;
             Handler handler;
         } kCommands[] = {
-            {"CLS", &Printer::clsCommand},
-            {"SIZE", &Printer::sizeCommand},
-            {"GAP", &Printer::gapCommand},
-            {"DIRECTION", &Printer::directionCommand},
-            {"REFERENCE", &Printer::referenceCommand},
-            {"DENSITY", &Printer::densityCommand},
-            {"OFFSET", &Printer::offsetCommand},
-            {"SET", &Printer::setCommand},
-            {"PRINT", &Printer::printCommand},
+            {"CLS", &Impl::clsCommand},
+            {"SIZE", &Impl::sizeCommand},
+            {"GAP", &Impl::gapCommand},
+            {"DIRECTION", &Impl::directionCommand},
+            {"REFERENCE", &Impl::referenceCommand},
+            {"DENSITY", &Impl::densityCommand},
+            {"OFFSET", &Impl::offsetCommand},
+            {"SET", &Impl::setCommand},
+            {"PRINT", &Impl::printCommand},
         };
         for (const auto &k : kCommands) {
             Cursor c(d_, start, end, k.name);
@@ -332,19 +415,18 @@ class Printer {
         c.expectEnd();
     }
 
-    // A BITMAP command's header and where its payload lies in the job.
-    struct BitmapHeader {
-        long x, y, widthBytes, height, mode;
-        std::size_t payload, after;
+    // A BITMAP command's header and how far its payload has been drawn.
+    struct Bitmap {
+        bool active = false;
+        long x = 0, y = 0, widthBytes = 0, height = 0, mode = 0;
+        unsigned long long size = 0, drawn = 0;
+        long row = 0, column = 0;  // of the next payload byte
+        long clipped = 0;          // dots that fell beyond the label's edge
+        std::size_t payloadAt = 0; // in the job
     };
 
-    BitmapHeader readBitmapHeader() {
-        const std::size_t start = pos_;
-        // The header runs straight into the binary payload: no CR LF to look
-        // for, so it is read up to the comma after the mode.
-        std::size_t end = std::min(size_, start + 80);
+    void readBitmapHeader(std::size_t start, std::size_t end, Bitmap &b) {
         Cursor c(d_, start + 7, end, "BITMAP");
-        BitmapHeader b;
         b.x = c.nonNegative("x");
         c.expect(",");
         b.y = c.nonNegative("y");
@@ -358,58 +440,88 @@ class Printer {
         if (b.mode < 0 || b.mode > 2)
             fail(modeAt, "BITMAP: mode must be 0, 1 or 2");
         c.expect(",");
+        pos_ = c.pos();
+    }
+
+    Outcome startBitmap() {
+        const std::size_t start = pos_;
+        // The header runs straight into the binary payload: no CR LF to look
+        // for, so it is read up to the comma after the mode, within 80 bytes.
+        const std::size_t end = std::min(size_, start + 80);
+        Bitmap b;
+        try {
+            readBitmapHeader(start, end, b);
+        } catch (const Fault &) {
+            pos_ = start;
+            if (!ended_ && end < start + 80)
+                return Outcome::Wait; // the rest of the header may still come
+            throw;
+        }
         if (!settings_.haveSize)
             fail(start, "BITMAP before any SIZE");
-        b.payload = c.pos();
-        const unsigned long long need =
-            (unsigned long long)b.widthBytes * (unsigned long long)b.height;
-        if (need > size_ - b.payload)
-            fail(b.payload, "BITMAP payload is short: " + std::to_string(need) +
-                                " bytes declared, " + std::to_string(size_ - b.payload) +
-                                " left in the job");
-        b.after = b.payload + std::size_t(need);
-        if (size_ - b.after < 2 || d_[b.after] != '\r' || d_[b.after + 1] != '\n')
-            fail(b.after, "BITMAP: no CR LF after its " + std::to_string(need) +
-                              " payload bytes (payload shorter or longer than declared)");
-        return b;
+        b.active = true;
+        b.size = (unsigned long long)b.widthBytes * (unsigned long long)b.height;
+        b.payloadAt = base_ + pos_;
+        bitmap_ = b;
+        return Outcome::Read;
     }
 
-    // Draws the payload into the image buffer; returns how many dots fell
-    // beyond the label's edge.
-    long drawBitmap(const BitmapHeader &b) {
-        long clipped = 0;
+    // Draws the payload bytes that have come into the image buffer; true
+    // once the payload and its CR LF are read.
+    bool continueBitmap() {
+        Bitmap &b = bitmap_;
+        const std::size_t n =
+            std::size_t(std::min<unsigned long long>(b.size - b.drawn, size_ - pos_));
+        drawBitmap(b, d_ + pos_, n);
+        pos_ += n;
+        if (b.drawn < b.size) {
+            if (!ended_)
+                return false;
+            throw Fault{b.payloadAt,
+                        "BITMAP payload is short: " + std::to_string(b.size) + " bytes declared, " +
+                            std::to_string(b.drawn) + " left in the job",
+                        true};
+        }
+        const std::size_t have = size_ - pos_;
+        if ((have > 0 && d_[pos_] != '\r') || (have > 1 && d_[pos_ + 1] != '\n') ||
+            (have < 2 && ended_))
+            fail(pos_, "BITMAP: no CR LF after its " + std::to_string(b.size) +
+                           " payload bytes (payload shorter or longer than declared)");
+        if (have < 2)
+            return false;
+        if (b.clipped > 0)
+            addWarning("bitmap reaches beyond the label's edge: " + std::to_string(b.clipped) +
+                       " dots clipped");
+        pos_ += 2;
+        b.active = false;
+        return true;
+    }
+
+    void drawBitmap(Bitmap &b, const std::uint8_t *bytes, std::size_t n) {
         const int ox = settings_.referenceX, oy = settings_.referenceY;
-        for (long r = 0; r < b.height; ++r) {
-            const long py = oy + b.y + r;
-            for (long col = 0; col < b.widthBytes; ++col) {
-                const std::uint8_t byte = d_[b.payload + std::size_t(r * b.widthBytes + col)];
-                for (int k = 0; k < 8; ++k) {
-                    const bool isDot = (byte & (0x80 >> k)) == 0; // bit 0 = dot
-                    const long px = ox + b.x + col * 8 + k;
-                    if (px >= settings_.width || py >= settings_.height) {
-                        clipped += isDot;
-                        continue;
-                    }
-                    std::uint8_t &cell = image_[std::size_t(py) * settings_.width + px];
-                    if (b.mode == 0)
-                        cell = isDot;
-                    else if (b.mode == 1)
-                        cell |= isDot;
-                    else
-                        cell ^= isDot;
+        for (std::size_t i = 0; i < n; ++i) {
+            const long py = oy + b.y + b.row;
+            for (int k = 0; k < 8; ++k) {
+                const bool isDot = (bytes[i] & (0x80 >> k)) == 0; // bit 0 = dot
+                const long px = ox + b.x + b.column * 8 + k;
+                if (px >= settings_.width || py >= settings_.height) {
+                    b.clipped += isDot;
+                    continue;
                 }
+                std::uint8_t &cell = image_[std::size_t(py) * settings_.width + px];
+                if (b.mode == 0)
+                    cell = isDot;
+                else if (b.mode == 1)
+                    cell |= isDot;
+                else
+                    cell ^= isDot;
+            }
+            if (++b.column == b.widthBytes) {
+                b.column = 0;
+                ++b.row;
             }
         }
-        return clipped;
-    }
-
-    void doBitmap() {
-        const BitmapHeader b = readBitmapHeader();
-        const long clipped = drawBitmap(b);
-        if (clipped > 0)
-            addWarning("bitmap reaches beyond the label's edge: " + std::to_string(clipped) +
-                       " dots clipped");
-        pos_ = b.after + 2;
+        b.drawn += n;
     }
 
     void print(std::size_t start, long count) {
@@ -435,7 +547,7 @@ class Printer {
             pending_.width = settings_.width;
             pending_.height = settings_.height;
             pending_.dots = std::move(picture);
-            pending_.offset = start;
+            pending_.offset = base_ + start;
             pending_.firstNumber = job_.totalLabels + 1;
             open_ = &pending_;
         }
@@ -451,6 +563,14 @@ class Printer {
             }
             sinceCut_ = (sinceCut_ + count) % n;
         }
+        if (count > 0) {
+            if (open_->copies == 0)
+                ++labelsWithCopies_;
+            last_.label = open_;
+            last_.copies = count;
+            last_.number = labelsWithCopies_;
+            justPrinted_ = true;
+        }
         open_->copies += count;
         job_.totalLabels += count;
         clsSincePrint_ = false;
@@ -458,7 +578,7 @@ class Printer {
     }
 
     void closeOpen() {
-        if (open_ && open_->copies > 0) {
+        if (open_ && open_->copies > 0 && keep_) {
             finishInk(*open_);
             job_.labels.push_back(std::move(*open_));
         }
@@ -493,23 +613,31 @@ class Printer {
             warnings_.push_back(std::move(w));
     }
 
-  public:
-    // A label whose PRINT came before the fault has been printed in full.
-    void finishAfterFault() { closeOpen(); }
-
-  private:
-    const std::uint8_t *d_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
+    const bool keep_;
+    std::vector<std::uint8_t> buf_; // the job's bytes from base_ on
+    std::size_t base_ = 0;          // the job offset of buf_[0]
+    std::size_t pos_ = 0;           // the next byte to read, in buf_
+    std::size_t scanned_ = 0;       // bytes from pos_ on known to hold no line end
+    bool ended_ = false;
+    Step state_ = Step::NeedData;
+    const std::uint8_t *d_ = nullptr; // buf_'s bytes while a step reads them
+    std::size_t size_ = 0;
+    Bitmap bitmap_;
     PrinterSettings settings_;
     std::vector<std::uint8_t> image_;
     std::vector<std::string> warnings_;
     bool clsSincePrint_ = false, sizeSincePrint_ = false, printed_ = false;
+    bool justPrinted_ = false;
     long sinceCut_ = 0;
+    std::size_t labelsWithCopies_ = 0;
     Label pending_;
     Label *open_ = nullptr;
+    Print last_;
     Job job_;
+    ReadResult result_;
 };
+
+namespace {
 
 const char *word(Switch s) {
     return s == Switch::On ? "on" : "off";
@@ -606,19 +734,46 @@ void describeLabel(std::ostream &o, const Label &l, std::size_t n, const std::st
 
 } // namespace
 
+JobReader::JobReader(bool keepLabels) : impl_(std::make_unique<Impl>(keepLabels)) {}
+JobReader::~JobReader() = default;
+void JobReader::feed(const std::uint8_t *data, std::size_t size) {
+    impl_->feed(data, size);
+}
+void JobReader::end() {
+    impl_->end();
+}
+std::size_t JobReader::waiting() const {
+    return impl_->waiting();
+}
+JobReader::Step JobReader::next() {
+    return impl_->next();
+}
+const JobReader::Print &JobReader::printed() const {
+    return impl_->printed();
+}
+ReadResult &JobReader::result() {
+    return impl_->result();
+}
+
 ReadResult readJob(const std::uint8_t *data, std::size_t size) {
-    ReadResult result;
-    Printer printer(data, size);
-    try {
-        printer.run();
-    } catch (const Fault &f) {
-        printer.finishAfterFault();
-        result.ok = false;
-        result.errorOffset = f.offset;
-        result.error = f.message;
+    JobReader reader;
+    reader.feed(data, size);
+    reader.end();
+    while (reader.next() == JobReader::Step::Printed) {
     }
-    result.job = std::move(printer.job());
-    return result;
+    return std::move(reader.result());
+}
+
+std::uint64_t pictureHash(const Label &label) {
+    // FNV-1a over the size and the dots.
+    std::uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](std::uint8_t byte) { h = (h ^ byte) * 1099511628211ull; };
+    for (int v : {label.width, label.height})
+        for (int shift = 0; shift < 32; shift += 8)
+            mix(std::uint8_t(unsigned(v) >> shift));
+    for (std::uint8_t dot : label.dots)
+        mix(dot);
+    return h;
 }
 
 std::string summary(const Job &job, const std::vector<std::string> &pngPaths) {

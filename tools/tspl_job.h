@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,12 +64,59 @@ struct ReadResult {
     std::string error; // empty when ok
 };
 
+// A job read as its bytes arrive, as a printer reads it from a connection:
+// next() reads commands only when asked, up to the next PRINT, and the bytes
+// not read yet wait in the reader. Until end() a command is read only once
+// it is whole, so the job reads as it would all at once (readJob).
+class JobReader {
+  public:
+    enum class Step {
+        NeedData, // every byte so far is read, or they end inside a command
+        Printed,  // a PRINT printed labels: see printed()
+        Done,     // the job ended after a whole command: see result()
+        Fault,    // the job is faulty: see result()
+    };
+    // What the last PRINT printed.
+    struct Print {
+        const Label *label = nullptr; // its picture; copies so far include these
+        long copies = 0;              // labels this PRINT printed
+        std::size_t number = 0;       // the picture's number in the job, from 1
+    };
+
+    // keepLabels false: the result keeps the totals but no labels (a
+    // printer has no use for the pictures it has printed).
+    explicit JobReader(bool keepLabels = true);
+    ~JobReader();
+    JobReader(const JobReader &) = delete;
+    JobReader &operator=(const JobReader &) = delete;
+
+    // The job's next bytes; dropped once the job is done or faulty.
+    void feed(const std::uint8_t *data, std::size_t size);
+    // No more bytes come: a command cut short is now a fault.
+    void end();
+    // Bytes fed and not read yet.
+    std::size_t waiting() const;
+
+    Step next();
+    // After Printed, until the next call of next().
+    const Print &printed() const;
+    // After Done or Fault: the job as far as it was read.
+    ReadResult &result();
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // Labels fully read before a fault stay in the result; the one being read
 // when the fault was found is left out.
 ReadResult readJob(const std::uint8_t *data, std::size_t size);
 inline ReadResult readJob(const std::vector<std::uint8_t> &bytes) {
     return readJob(bytes.data(), bytes.size());
 }
+
+// A fingerprint of a label's picture: its size and every dot.
+std::uint64_t pictureHash(const Label &label);
 
 // The human-readable report: settings, one block per label (with the PNG
 // written for it, when pngPaths holds one per label), totals.
