@@ -74,8 +74,12 @@ inline bool UpdateGolden(const std::vector<std::pair<std::string, std::string>> 
         "# The image jobs of image-cases.txt: \"name result\", where result is\n"
         "# \"<bytes>:<sha-256>\" of the job data the printer got, or \"<job-state>:<reason>\"\n"
         "# for a job that printed nothing. pappl= is what PAPPL 1.3.1's own image path\n"
-        "# gave where the app's decoder deliberately differs: the luma of colour PNGs\n"
-        "# printed in grey (PAPPL took the red byte) and CMYK JPEGs (PAPPL refused them).\n";
+        "# gave where the app's decoder deliberately differs: colour PNGs printed in grey\n"
+        "# take their luma (PAPPL took the red byte), grey PNGs of 1, 2 or 4 bits are\n"
+        "# scaled to 8 (PAPPL printed them black), transparency is composited over\n"
+        "# white (PAPPL's white wrapped round to near black in 8-bit images, and its\n"
+        "# grey background was never set: black here) and CMYK JPEGs print (PAPPL\n"
+        "# refused them).\n";
     const std::map<std::string, Golden> old = ReadGolden();
     for (const auto &[name, result] : results) {
         auto it = old.find(name);

@@ -8,6 +8,7 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <zlib.h>
 
 namespace imgtest {
 
@@ -204,6 +205,28 @@ std::string Jpeg(const JpegSpec &spec) {
     jpeg_destroy_compress(&cinfo);
     std::string out((const char *)buffer, size);
     free(buffer);
+    return out;
+}
+
+std::string Resized(const std::string &image, Format format, int width, int height) {
+    std::string out = image;
+    auto put16 = [&](size_t at, int v) { out[at] = (char)(v >> 8), out[at + 1] = (char)v; };
+    if (format == Format::Png) {
+        // The IHDR chunk follows the signature: length, type, width, height.
+        for (int i = 0; i < 4; ++i) {
+            out[16 + i] = (char)(width >> (24 - 8 * i));
+            out[20 + i] = (char)(height >> (24 - 8 * i));
+        }
+        const uLong crc = crc32(0, (const Bytef *)out.data() + 12, 17);
+        for (int i = 0; i < 4; ++i) {
+            out[29 + i] = (char)(crc >> (24 - 8 * i));
+        }
+        return out;
+    }
+    // The frame header: FF C0, length, precision, height, width.
+    const size_t sof = out.find("\xff\xc0");
+    put16(sof + 5, height);
+    put16(sof + 7, width);
     return out;
 }
 

@@ -29,6 +29,10 @@ struct JpegSpec {
 std::string Png(const PngSpec &spec);
 std::string Jpeg(const JpegSpec &spec);
 
+// The image with its header's width and height replaced (pixel data
+// unchanged): a small file that claims a large image.
+std::string Resized(const std::string &image, Format format, int width, int height);
+
 // The named samples of the image case list; "" for an unknown name.
 std::string Sample(const std::string &name, Format *format = nullptr);
 
