@@ -49,6 +49,15 @@ enum class ImageKind { Png, Jpeg };
 // truncated files end with PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, images
 // over the limits with PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR; in both
 // cases no page has been started.
+//
+// options is asked once: for a JPEG after its header (the page's
+// cupsNumColors decides whether libjpeg decodes grey or RGB), for a PNG
+// after its pixels, never for a file that fails before. Of its answer
+// PrintImage reads header (8-bit W/SW or 24-bit RGB/sRGB/AdobeRGB; pages
+// are sent with it unchanged), media (margins), orientation_requested,
+// print_scaling, copies and printer_resolution. A canceled job or a sink
+// that refuses a page ends the document with an ok status: the sink knows
+// why.
 DocumentStatus PrintImage(const std::string &path, ImageKind kind, const OptionsFor &options,
                           PageSink &sink, const ImageLimits &limits = {});
 

@@ -325,8 +325,8 @@ class JobRun : public PageSink {
   public:
     JobRun(pappl_job_t *job, pappl_device_t *device)
         : job_(job), printer_(papplJobGetPrinter(job)), device_(device) {
-        entered_ = Registry::Get().Enter(job);
-        if (!entered_) {
+        entry_ = Registry::Get().Enter(job);
+        if (entry_ != Registry::Entry::Print) {
             return;
         }
         settings_ = Registry::Get().Settings(printer_, kSettingsWait);
@@ -345,14 +345,16 @@ class JobRun : public PageSink {
         free(records_.pdev.bufStart);
         free(records_.loop.pLine);
         FreeOptions(options_);
-        NoteDone(job_);
-        Registry::Get().Leave(job_);
+        if (entry_ != Registry::Entry::AlreadyStarted) {
+            NoteDone(job_);
+            Registry::Get().Leave(job_);
+        }
     }
 
     // False: the job prints nothing (canceled before it started, or its
     // printer cannot be used); Finish() reports why.
     bool Begin() {
-        if (!entered_) {
+        if (entry_ != Registry::Entry::Print) {
             return false;
         }
         if (model_ == nullptr) {
@@ -589,7 +591,13 @@ class JobRun : public PageSink {
 
     // The job's end: the held page goes out as the last, then the outcome.
     bool Finish() {
-        if (!entered_) {
+        if (entry_ == Registry::Entry::AlreadyStarted) {
+            // The first run has ended the job as it should end; true leaves
+            // its state as it is.
+            papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "Started a second time; left to its first run");
+            return true;
+        }
+        if (entry_ == Registry::Entry::CanceledBeforeStart) {
             papplJobSetReasons(job_, PAPPL_JREASON_JOB_CANCELED_BY_USER, PAPPL_JREASON_NONE);
             papplJobSetMessage(job_, "Canceled before it started; nothing was printed");
             return false;
@@ -711,7 +719,7 @@ class JobRun : public PageSink {
     pappl_job_t *job_;
     pappl_printer_t *printer_;
     pappl_device_t *device_;
-    bool entered_ = false;
+    Registry::Entry entry_ = Registry::Entry::Print;
     PrinterSettings settings_;
     const ModelCatalogue *model_ = nullptr;
     std::shared_ptr<std::mutex> deviceLock_;
@@ -955,7 +963,17 @@ bool FilterDocument(pappl_job_t *job, pappl_device_t *device, void *data) {
         run.PrintRaster(path);
         break;
     case DocumentKind::Png:
-    case DocumentKind::Jpeg:
+    case DocumentKind::Jpeg: {
+        run.CopiesInHeader(false);
+        papplJobSetImpressions(job, 1);
+        const DocumentStatus status = PrintImage(
+            path, kind == DocumentKind::Png ? ImageKind::Png : ImageKind::Jpeg,
+            [&run](bool color) { return run.OptionsFor(color); }, run);
+        if (!status.ok()) {
+            run.Fail(status.reason, status.message);
+        }
+        break;
+    }
     case DocumentKind::Typed: {
         const char *supplied = StringOf(job, "document-format-supplied");
         run.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
@@ -972,9 +990,9 @@ bool FilterDocument(pappl_job_t *job, pappl_device_t *device, void *data) {
 
 void AddDocumentFilters(pappl_system_t *system, const char *driverFormat) {
     const std::pair<const char *, DocumentKind> filters[] = {
-        {kSpooledType, DocumentKind::Typed},
-        {"image/pwg-raster", DocumentKind::Raster},
-        {"image/urf", DocumentKind::Raster},
+        {kSpooledType, DocumentKind::Typed}, {"image/pwg-raster", DocumentKind::Raster},
+        {"image/urf", DocumentKind::Raster}, {"image/png", DocumentKind::Png},
+        {"image/jpeg", DocumentKind::Jpeg},
     };
     for (const auto &f : filters) {
         papplSystemAddMIMEFilter(system, f.first, driverFormat, FilterDocument,

@@ -41,17 +41,23 @@ void Registry::EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_j
     }
 }
 
-bool Registry::Enter(pappl_job_t *job) {
-    std::lock_guard<std::mutex> hold(mutex_);
+Registry::Entry Registry::Enter(pappl_job_t *job) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    if (jobs_[job].stage == Stage::Inside) {
+        // Ending before the first run would end the job under it.
+        left_.wait(hold, [&] { return jobs_[job].stage != Stage::Inside; });
+        return Entry::AlreadyStarted;
+    }
     JobRecord &record = jobs_[job];
     const bool ended = record.stage == Stage::EndedBeforeStart;
     record = JobRecord{Stage::Inside, std::chrono::steady_clock::now()};
-    return !ended;
+    return ended ? Entry::CanceledBeforeStart : Entry::Print;
 }
 
 void Registry::Leave(pappl_job_t *job) {
     std::lock_guard<std::mutex> hold(mutex_);
     jobs_[job] = JobRecord{Stage::Left, std::chrono::steady_clock::now()};
+    left_.notify_all();
 }
 
 std::vector<pappl_job_t *> Registry::JobsInside() {

@@ -46,9 +46,15 @@ class Registry {
     // (PAPPL holds the printer busy) the last ones read.
     PrinterSettings Settings(pappl_printer_t *printer, std::chrono::milliseconds wait);
 
-    // A job enters the app's job code. False: it was canceled before it
-    // started and must print nothing.
-    bool Enter(pappl_job_t *job);
+    // A job enters the app's job code:
+    // - Print: print it;
+    // - CanceledBeforeStart: it was canceled before PAPPL started it; it
+    //   prints nothing;
+    // - AlreadyStarted: PAPPL 1.3.1 started it a second time (two threads
+    //   looking for the next job at once can both take it); returns once
+    //   the first run has left, which this one must leave untouched.
+    enum class Entry { Print, CanceledBeforeStart, AlreadyStarted };
+    Entry Enter(pappl_job_t *job);
     void Leave(pappl_job_t *job);
     // Jobs inside the app's job code now.
     std::vector<pappl_job_t *> JobsInside();
@@ -74,7 +80,7 @@ class Registry {
     };
 
     std::mutex mutex_;
-    std::condition_variable wake_, answered_;
+    std::condition_variable wake_, answered_, left_;
     std::map<pappl_job_t *, JobRecord> jobs_;
     std::map<pappl_printer_t *, PrinterRecord> printers_;
     std::thread reader_;

@@ -123,13 +123,16 @@ class App {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
-    bool AddPrinter(const std::string &name, const std::string &device) const {
+    bool AddPrinter(const std::string &name, const std::string &device,
+                    const std::string &driver = "vorcp_203") const {
         const std::string cmd = VORCP_TEST_APP " add -u ipp://localhost:" + std::to_string(port_) +
-                                "/ -d " + name + " -m vorcp_203 -v '" + device + "' >>'" +
+                                "/ -d " + name + " -m " + driver + " -v '" + device + "' >>'" +
                                 dir_ / "server.out" + "' 2>&1";
         return std::system(cmd.c_str()) == 0;
     }
 
+    // The folder printer "label" writes its jobs into.
+    std::string OutDir() const { return dir_ / "out"; }
     // The job data printer "label" got for a job.
     std::string Out(const std::string &job) const {
         return rvt::ReadFile(dir_ / "out/" + job + ".prn");
