@@ -738,22 +738,35 @@ class JobRun : public PageSink {
     std::string failMessage_;
 };
 
+// A document's kind from its first bytes: the image and raster formats by
+// their signatures, printer-ready TSPL by its first command.
 DocumentKind KindOf(const char *path) {
-    unsigned char magic[8] = {};
+    char head[16] = {};
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    const ssize_t n = fd < 0 ? 0 : read(fd, magic, sizeof(magic));
+    const ssize_t n = fd < 0 ? 0 : read(fd, head, sizeof(head) - 1);
     if (fd >= 0) {
         close(fd);
     }
-    if (n >= 4 && memcmp(magic, "\211PNG", 4) == 0) {
+    const std::string start(head, n > 0 ? (size_t)n : 0);
+    auto begins = [&start](const char *s) { return start.compare(0, strlen(s), s) == 0; };
+    if (begins("\211PNG")) {
         return DocumentKind::Png;
     }
-    if (n >= 4 && memcmp(magic, "\377\330\377", 3) == 0 && magic[3] >= 0xe0 && magic[3] <= 0xef) {
+    if (begins("\377\330\377")) {
         return DocumentKind::Jpeg;
     }
-    if (n == 8 && (memcmp(magic, "RaS2PwgR", 8) == 0 || memcmp(magic, "UNIRAST", 8) == 0 ||
-                   memcmp(magic, "RaS", 3) == 0 || memcmp(magic, "SaR", 3) == 0)) {
+    if (begins("RaS2PwgR") || begins("UNIRAST") || begins("RaS") || begins("SaR")) {
         return DocumentKind::Raster;
+    }
+    static const char *const kCommands[] = {
+        "SIZE",  "GAP",      "BLINE", "OFFSET",  "SPEED",  "DENSITY",  "DIRECTION", "REFERENCE",
+        "SHIFT", "CODEPAGE", "CLS",   "SET",     "FEED",   "FORMFEED", "HOME",      "BITMAP",
+        "TEXT",  "BAR",      "BOX",   "BARCODE", "QRCODE", "PRINT",    "SOUND",     "CUT"};
+    const size_t word = start.find_first_of(" \r\n");
+    for (const char *c : kCommands) {
+        if (word != std::string::npos && start.compare(0, word, c) == 0) {
+            return DocumentKind::Tspl;
+        }
     }
     return DocumentKind::Typed;
 }
@@ -974,6 +987,9 @@ bool FilterDocument(pappl_job_t *job, pappl_device_t *device, void *data) {
         }
         break;
     }
+    case DocumentKind::Tspl:
+        run.PrintAsIs(path);
+        break;
     case DocumentKind::Typed: {
         const char *supplied = StringOf(job, "document-format-supplied");
         run.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,

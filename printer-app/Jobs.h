@@ -14,7 +14,7 @@ namespace vorcp {
 
 // Documents the app reads itself once PAPPL has spooled them.
 extern const char kSpooledType[]; // raster or untyped documents: typed from their content
-enum class DocumentKind { Typed, Raster, Png, Jpeg };
+enum class DocumentKind { Typed, Raster, Png, Jpeg, Tspl };
 
 // The job's print options, resolved from its attributes and the printer's
 // settings as PAPPL resolves them for its own jobs (papplJobCreatePrintOptions),

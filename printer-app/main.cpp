@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,11 +163,32 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
 
 } // namespace
 
+// `submit` to the local server sends its documents as the app's spooled
+// type: the server reads them once they are spooled and never streams a
+// raster into a busy printer (the local socket's clients bypass the check
+// that keeps network clients from doing so).
+std::vector<char *> SpooledSubmit(int argc, char *argv[]) {
+    std::vector<char *> args(argv, argv + argc);
+    bool submit = argc > 1 && strcmp(argv[1], "submit") == 0, elsewhere = false, typed = false;
+    for (int i = 1; i < argc; ++i) {
+        elsewhere |= strcmp(argv[i], "-u") == 0 || strncmp(argv[i], "--printer-uri", 13) == 0;
+        typed |= strstr(argv[i], "document-format=") != nullptr;
+    }
+    if (submit && !elsewhere && !typed) {
+        static char option[] = "-o";
+        static std::string format = std::string("document-format=") + vorcp::kSpooledType;
+        args.insert(args.begin() + 2, {option, format.data()});
+    }
+    args.push_back(nullptr);
+    return args;
+}
+
 int main(int argc, char *argv[]) {
     // A printer that drops its connection makes the job's writes fail; it
     // must not end the server with it.
     signal(SIGPIPE, SIG_IGN);
-    return papplMainloop(argc, argv, VORCP_VERSION, kFooter, vorcp::kNumDrivers, vorcp::kDrivers,
-                         nullptr, vorcp::DriverCallback, nullptr, nullptr, CreateSystem, nullptr,
-                         nullptr);
+    std::vector<char *> args = SpooledSubmit(argc, argv);
+    return papplMainloop((int)args.size() - 1, args.data(), VORCP_VERSION, kFooter,
+                         vorcp::kNumDrivers, vorcp::kDrivers, nullptr, vorcp::DriverCallback,
+                         nullptr, nullptr, CreateSystem, nullptr, nullptr);
 }
