@@ -187,13 +187,20 @@ http_status_t AuthorizePage(pappl_client_t *client) {
         int size = (int)sizeof(decoded);
         httpDecode64_2(decoded, &size, field + 6);
         decoded[std::min(size, (int)sizeof(decoded) - 1)] = '\0';
+        // The saved hash is "nonce~sha256(nonce:password)". (PAPPL 1.3.1's
+        // own check takes the whole hash for the nonce and so accepts any
+        // password; this one does not.)
         const char *password = strchr(decoded, ':');
-        char computed[100];
-        if (password != nullptr &&
-            papplSystemHashPassword(system, hash, password + 1, computed, sizeof(computed)) &&
-            strncmp(hash, computed, strlen(hash)) == 0) {
-            papplClientSetUsername(client, "web-admin");
-            return HTTP_STATUS_CONTINUE;
+        const char *tilde = strchr(hash, '~');
+        if (password != nullptr && tilde != nullptr) {
+            const std::string text =
+                std::string(hash, (size_t)(tilde - hash)) + ":" + (password + 1);
+            unsigned char digest[32];
+            if (cupsHashData("sha2-256", text.data(), text.size(), digest, sizeof(digest)) > 0 &&
+                Hex(digest, sizeof(digest)) == tilde + 1) {
+                papplClientSetUsername(client, "web-admin");
+                return HTTP_STATUS_CONTINUE;
+            }
         }
     }
     return HTTP_STATUS_UNAUTHORIZED;

@@ -375,3 +375,45 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
 }
 
 } // namespace
+
+namespace {
+
+// The web pages' password, once set: asked for and checked (the wrong one
+// does not open the settings page).
+TEST(AppAdmission, TheWebPasswordIsChecked) {
+    App app;
+    ASSERT_EQ(app.Start(), "");
+    app.Stop();
+    // The saved password: "nonce~sha256(nonce:password)", as the Security
+    // page saves it.
+    const std::string nonce = "0123456789abcdef", text = nonce + ":Labels123!";
+    unsigned char digest[32];
+    cupsHashData("sha2-256", text.data(), text.size(), digest, sizeof(digest));
+    char hex[65];
+    cupsHashString(digest, sizeof(digest), hex, sizeof(hex));
+    const std::string state = app.Dir() / "vorcp-printer-app.state";
+    std::string saved = rvt::ReadFile(state);
+    saved.insert(saved.find('\n') + 1, "Password " + nonce + "~" + hex + "\n");
+    rvt::WriteFile(state, saved);
+    ASSERT_EQ(app.Start(), "");
+    auto page = [&](const char *credentials) {
+        http_t *http = app.Connect();
+        httpClearFields(http);
+        if (credentials != nullptr) {
+            char encoded[256];
+            httpEncode64_2(encoded, sizeof(encoded), credentials, (int)strlen(credentials));
+            httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
+        }
+        httpGet(http, "/label/printing");
+        http_status_t status;
+        while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+        }
+        httpClose(http);
+        return status;
+    };
+    EXPECT_EQ(page(nullptr), HTTP_STATUS_UNAUTHORIZED);
+    EXPECT_EQ(page("admin:wrong"), HTTP_STATUS_UNAUTHORIZED);
+    EXPECT_EQ(page("admin:Labels123!"), HTTP_STATUS_OK);
+}
+
+} // namespace
