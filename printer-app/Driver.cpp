@@ -15,6 +15,7 @@
 
 #include "Catalogue.h"
 #include "Jobs.h"
+#include "Status.h"
 
 namespace vorcp {
 
@@ -109,6 +110,10 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
     data->delete_cb = [](pappl_printer_t *printer, pappl_pr_driver_data_t *) {
         Registry::Get().Forget(printer);
     };
+    data->status_cb = StatusCallback;
+    data->identify_cb = IdentifyCallback;
+    data->identify_supported = data->identify_default = PAPPL_IDENTIFY_ACTIONS_FLASH;
+    data->testpage_cb = TestPageCallback;
     data->format = "application/vnd.tspl";
     papplCopyString(data->make_and_model, model->makeAndModel.c_str(),
                     sizeof(data->make_and_model));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include "Driver.h"
 #include "Images.h"
 #include "Lifecycle.h"
+#include "Status.h"
 #include "filter/PageLoop.h"
 
 namespace vorcp {
@@ -250,6 +252,9 @@ class Output {
 
     size_t Sent() const { return sent_; }
     const std::string &Error() const { return error_; }
+    // The device PAPPL opened, when the job writes through it (a printer
+    // that can be asked how it is), else nullptr.
+    pappl_device_t *Device() const { return fd_ < 0 && error_.empty() ? device_ : nullptr; }
 
   private:
     bool Check() {
@@ -611,6 +616,10 @@ class JobRun : public PageSink {
             Send();
         }
         output_.Flush();
+        // Done when the printer has printed it all, not when it has it.
+        if (output_.Sent() > 0 && output_.Error().empty()) {
+            WaitForPrinter(true);
+        }
         const unsigned long labels = records_.pdev.dwPagePrinted;
         if (!output_.Error().empty()) {
             failReason_ = PAPPL_JREASON_NONE;
@@ -648,9 +657,11 @@ class JobRun : public PageSink {
         if (!Canceled()) {
             char buffer[65536];
             ssize_t n;
-            while ((n = read(fd, buffer, sizeof(buffer))) > 0) {
+            // Its commands are not known: the printer is asked before the
+            // first byte and after the last only.
+            for (bool first = true; (n = read(fd, buffer, sizeof(buffer))) > 0; first = false) {
                 pending_.append(buffer, (size_t)n);
-                if (!Send()) {
+                if (!Send(first)) {
                     break;
                 }
             }
@@ -688,12 +699,61 @@ class JobRun : public PageSink {
         return s;
     }
 
+    // While the printer says it cannot print (out of labels, head open,
+    // ...), the job waits with the reason, asking every half second; with
+    // drain it also waits until the printer has printed what it got. The
+    // printer's state reasons follow what it says. A printer that does not
+    // answer is not asked again.
+    void WaitForPrinter(bool drain) {
+        pappl_device_t *device = output_.Device();
+        if (device == nullptr || Registry::Get().AnswersStatus(printer_) == Registry::Answers::No) {
+            return;
+        }
+        bool waiting = false;
+        for (;;) {
+            int status;
+            {
+                std::lock_guard<std::mutex> hold(*deviceLock_);
+                status = AskStatus(device, settings_.deviceUri, 500);
+            }
+            if (status < 0) {
+                if (Registry::Get().AnswersStatus(printer_) == Registry::Answers::Unknown) {
+                    Registry::Get().SetAnswersStatus(printer_, false);
+                }
+                break;
+            }
+            Registry::Get().SetAnswersStatus(printer_, true);
+            Registry::Get().ReportStatus(printer_, status);
+            const bool stopped = (status & kStopped) != 0;
+            if (stopped && !waiting) {
+                papplJobSetReasons(job_, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
+                papplJobSetMessage(job_, "Waiting: the printer %s", Trouble(status).c_str());
+                papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "Waiting: the printer %s",
+                            Trouble(status).c_str());
+            } else if (!stopped && waiting) {
+                papplJobSetReasons(job_, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+                papplJobSetMessage(job_, "The printer is ready again");
+            }
+            waiting = stopped;
+            if ((!stopped && !(drain && (status & kPrinting))) || Canceled()) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(stopped ? 500 : 200));
+        }
+        if (waiting) {
+            papplJobSetReasons(job_, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+        }
+    }
+
     // The TSPL rendered so far goes to the printer, outside the page loop's
     // lock, whole commands only.
-    bool Send() {
+    bool Send(bool askFirst = true) {
         fflush(stream_);
         if (pending_.empty()) {
             return true;
+        }
+        if (askFirst) {
+            WaitForPrinter(false);
         }
         if (output_.Sent() == 0) {
             NoteSending(job_);

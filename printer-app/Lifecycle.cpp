@@ -257,6 +257,10 @@ void BeginLoading() {
     g_loading = true;
 }
 
+bool Loading() {
+    return g_loading;
+}
+
 void SettleLoadedPrinters() {
     g_loading = false;
     if (g_loadedAny) {

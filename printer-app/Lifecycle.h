@@ -38,6 +38,7 @@ void WatchForStop(pappl_system_t *system, const std::string &stateFile);
 void PrinterCreated(pappl_printer_t *printer, void *data);
 // Around loading the saved printers: one wait for all of them.
 void BeginLoading();
+bool Loading();
 void SettleLoadedPrinters();
 
 } // namespace vorcp

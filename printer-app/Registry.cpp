@@ -81,12 +81,38 @@ void Registry::Forget(pappl_printer_t *printer) {
     printers_.erase(printer);
 }
 
-PrinterSettings Registry::Settings(pappl_printer_t *printer, std::chrono::milliseconds wait) {
-    std::unique_lock<std::mutex> hold(mutex_);
+Registry::Answers Registry::AnswersStatus(pappl_printer_t *printer) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return printers_[printer].answers;
+}
+
+void Registry::SetAnswersStatus(pappl_printer_t *printer, bool answers) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    printers_[printer].answers = answers ? Answers::Yes : Answers::No;
+}
+
+void Registry::SetStatusApplier(void (*apply)(pappl_printer_t *, int)) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    applyStatus_ = apply;
+}
+
+void Registry::ReportStatus(pappl_printer_t *printer, int status) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    StartReader();
+    printers_[printer].reported = status;
+    wake_.notify_one();
+}
+
+void Registry::StartReader() {
     if (!reader_.joinable()) {
         reader_ = std::thread([this] { ReadLoop(); });
         reader_.detach();
     }
+}
+
+PrinterSettings Registry::Settings(pappl_printer_t *printer, std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    StartReader();
     PrinterRecord &record = printers_[printer];
     const unsigned long ticket = ++record.wanted;
     wake_.notify_one();
@@ -103,8 +129,14 @@ void Registry::ReadLoop() {
     for (;;) {
         pappl_printer_t *printer = nullptr;
         unsigned long ticket = 0;
+        int status = -1;
         wake_.wait(hold, [&] {
             for (auto &p : printers_) {
+                if (p.second.reported >= 0 && applyStatus_ != nullptr) {
+                    printer = p.first;
+                    std::swap(status, p.second.reported);
+                    return true;
+                }
                 if (p.second.read < p.second.wanted) {
                     printer = p.first;
                     ticket = p.second.wanted;
@@ -114,7 +146,13 @@ void Registry::ReadLoop() {
             return false;
         });
         // PAPPL's printer lock is taken with none of the registry's held.
+        void (*apply)(pappl_printer_t *, int) = applyStatus_;
         hold.unlock();
+        if (status >= 0) {
+            apply(printer, status);
+            hold.lock();
+            continue;
+        }
         PrinterSettings s;
         s.valid = papplPrinterGetDriverData(printer, &s.driver) != nullptr;
         if (ipp_t *attrs = papplPrinterGetDriverAttributes(printer)) {

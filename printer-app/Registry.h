@@ -64,8 +64,18 @@ class Registry {
 
     void Forget(pappl_printer_t *printer);
 
+    // Whether the printer answers the status query, as far as known.
+    enum class Answers { Unknown, Yes, No };
+    Answers AnswersStatus(pappl_printer_t *printer);
+    void SetAnswersStatus(pappl_printer_t *printer, bool answers);
+    // A status byte a job learned: the registry's thread applies it to the
+    // printer (a job never takes the printer's lock).
+    void ReportStatus(pappl_printer_t *printer, int status);
+    void SetStatusApplier(void (*apply)(pappl_printer_t *, int));
+
   private:
     Registry() = default;
+    void StartReader(); // with mutex_ held
     void ReadLoop();
 
     enum class Stage { Created, Inside, Left, EndedBeforeStart };
@@ -77,6 +87,8 @@ class Registry {
         PrinterSettings settings;
         unsigned long wanted = 0, read = 0; // read requests and answers
         std::shared_ptr<std::mutex> device = std::make_shared<std::mutex>();
+        Answers answers = Answers::Unknown;
+        int reported = -1; // a status byte still to apply
     };
 
     std::mutex mutex_;
@@ -84,6 +96,7 @@ class Registry {
     std::map<pappl_job_t *, JobRecord> jobs_;
     std::map<pappl_printer_t *, PrinterRecord> printers_;
     std::thread reader_;
+    void (*applyStatus_)(pappl_printer_t *, int) = nullptr;
 };
 
 } // namespace vorcp

@@ -17,6 +17,7 @@
 #include "Jobs.h"
 #include "Lifecycle.h"
 #include "Registry.h"
+#include "Status.h"
 #include "log/ILogManager.h"
 
 #ifndef VORCP_VERSION
@@ -136,8 +137,11 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
     if (listen == "localhost") {
         papplSystemSetHostName(system, "localhost");
     }
-    papplSystemSetPrinterDrivers(system, vorcp::kNumDrivers, vorcp::kDrivers, nullptr,
-                                 vorcp::PrinterCreated, vorcp::DriverCallback, nullptr);
+    papplSystemSetPrinterDrivers(system, vorcp::kNumDrivers, vorcp::kDrivers,
+                                 vorcp::AutoAddCallback, vorcp::PrinterCreated,
+                                 vorcp::DriverCallback, nullptr);
+    vorcp::Registry::Get().SetStatusApplier(vorcp::ApplyStatus);
+    vorcp::SetTestLabelDirectory(spoolDir);
     // Before any printer exists: printers list the formats of the filters
     // there are when they are made, and the registry learns of every job.
     papplSystemSetEventCallback(system, vorcp::Registry::EventCallback, nullptr);
@@ -189,6 +193,6 @@ int main(int argc, char *argv[]) {
     signal(SIGPIPE, SIG_IGN);
     std::vector<char *> args = SpooledSubmit(argc, argv);
     return papplMainloop((int)args.size() - 1, args.data(), VORCP_VERSION, kFooter,
-                         vorcp::kNumDrivers, vorcp::kDrivers, nullptr, vorcp::DriverCallback,
-                         nullptr, nullptr, CreateSystem, nullptr, nullptr);
+                         vorcp::kNumDrivers, vorcp::kDrivers, vorcp::AutoAddCallback,
+                         vorcp::DriverCallback, nullptr, nullptr, CreateSystem, nullptr, nullptr);
 }

@@ -1,0 +1,231 @@
+// The app printing to a printer that answers: the simulated TSPL printer
+// (tspl-printer) on a loopback port. Its labels are the filter's, its
+// faults show in printer-state-reasons while the job waits, and no label
+// is lost or printed twice; identify, the test label and USB auto-add.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+
+#include <regex>
+
+#include "AppHarness.h"
+#include "printer-app/Status.h"
+#include "tools/tspl_job.h"
+
+namespace {
+
+using apptest::App;
+using apptest::Job;
+using namespace std::chrono_literals;
+
+// tspl-printer as a process, its control channel and its record.
+class Simulator {
+  public:
+    explicit Simulator(const std::vector<std::string> &options = {}) {
+        std::vector<std::string> args = {VORCP_TEST_SIMULATOR, "-p",        "0",  "--control",
+                                         "0",                  "-o",        dir_.path(),
+                                         "--speed",            "40"};
+        args.insert(args.end(), options.begin(), options.end());
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            std::vector<char *> argv;
+            for (std::string &a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        FILE *said = fdopen(out[0], "r");
+        char line[128];
+        for (int i = 0; i < 2 && fgets(line, sizeof(line), said); ++i) {
+            sscanf(line, "port %d", &port_);
+            sscanf(line, "control %d", &control_);
+        }
+        fclose(said);
+    }
+    ~Simulator() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+    // One control command and its answer.
+    std::string Tell(const std::string &command) const {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{.sin_family = AF_INET, .sin_port = htons((uint16_t)control_),
+                      .sin_addr = {htonl(INADDR_LOOPBACK)}};
+        std::string answer;
+        if (connect(s, (sockaddr *)&a, sizeof(a)) == 0) {
+            const std::string line = command + "\n";
+            EXPECT_EQ(write(s, line.data(), line.size()), (ssize_t)line.size());
+            char c;
+            while (read(s, &c, 1) == 1 && c != '\n')
+                answer += c;
+        }
+        close(s);
+        return answer;
+    }
+    // The picture hashes of the labels job n printed, one per label.
+    std::vector<std::string> Labels(int job) const {
+        std::vector<std::string> hashes;
+        const std::regex label("label job=" + std::to_string(job) + " number=\\d+ picture=\\d+ hash=(\\w+)");
+        std::istringstream record(rvt::ReadFile(dir_ / "record.txt"));
+        for (std::string line; std::getline(record, line);) {
+            std::smatch m;
+            if (std::regex_match(line, m, label))
+                hashes.push_back(m[1]);
+        }
+        return hashes;
+    }
+    const rvt::TempDir &Dir() const { return dir_; }
+
+  private:
+    rvt::TempDir dir_;
+    pid_t pid_ = -1;
+    int port_ = 0, control_ = 0;
+};
+
+// The hashes of the labels a job prints, as the simulator records them.
+std::vector<std::string> LabelHashes(const std::string &job) {
+    std::vector<std::string> hashes;
+    for (const tsplview::Label &l : rvt::ReadTspl(job).labels) {
+        char hex[17];
+        snprintf(hex, sizeof(hex), "%016llx", (unsigned long long)tsplview::pictureHash(l));
+        hashes.insert(hashes.end(), (size_t)l.copies, hex);
+    }
+    return hashes;
+}
+
+std::string Reasons(const App &app, const std::string &printer) {
+    ipp_t *r = app.Send(app.Request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer), printer);
+    char s[1024] = "";
+    ippAttributeString(ippFindAttribute(r, "printer-state-reasons", IPP_TAG_KEYWORD), s, sizeof(s));
+    ippDelete(r);
+    return s;
+}
+
+// Asks until the printer's state reasons hold the reason (at most 5 s).
+bool ReasonShows(const App &app, const std::string &printer, const std::string &reason) {
+    for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(100ms))
+        if (Reasons(app, printer).find(reason) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
+    App app;
+    ASSERT_EQ(app.Start(), "");
+    Simulator printer;
+    ASSERT_TRUE(app.AddPrinter("sim", printer.Uri())) << printer.Uri() << app.Log();
+    const std::string ten = apptest::Labels(10, 1, 812, 406);
+    const std::vector<std::string> expected =
+        LabelHashes(rvt::RunJob(ten, "", RVC_PPD_DIR "/rastertovorcp-203.ppd").out);
+    ASSERT_EQ(expected.size(), 10u);
+
+    // Out of paper after 3 of 10 labels: the job waits with the reason.
+    EXPECT_EQ(printer.Tell("paper 3"), "ok");
+    const int out = app.Submit(ten, "image/pwg-raster", "paper-out", "", "sim");
+    EXPECT_TRUE(ReasonShows(app, "sim", "media-empty")) << Reasons(app, "sim");
+    const Job waiting = app.State(out, "sim");
+    EXPECT_EQ(waiting.state, IPP_JSTATE_PROCESSING);
+    EXPECT_NE(waiting.reasons.find("printer-stopped"), std::string::npos) << waiting.reasons;
+    EXPECT_NE(waiting.message.find("out of labels"), std::string::npos) << waiting.message;
+    EXPECT_EQ(printer.Labels(1).size(), 3u);
+    EXPECT_EQ(printer.Tell("refill"), "ok");
+    EXPECT_EQ(app.Wait(out, "sim").state, IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(printer.Labels(1), expected);
+    EXPECT_EQ(Reasons(app, "sim"), "none");
+
+    // The head open: likewise.
+    EXPECT_EQ(printer.Tell("head open"), "ok");
+    const int head = app.Submit(ten, "image/pwg-raster", "head", "", "sim");
+    EXPECT_TRUE(ReasonShows(app, "sim", "cover-open")) << Reasons(app, "sim");
+    EXPECT_EQ(app.State(head, "sim").state, IPP_JSTATE_PROCESSING);
+    EXPECT_EQ(printer.Tell("head close"), "ok");
+    EXPECT_EQ(app.Wait(head, "sim").state, IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(printer.Labels(2), expected);
+
+    // The connection dropped mid-job: aborted with the reason, never
+    // completed (printing it again could print labels twice).
+    EXPECT_EQ(printer.Tell("drop 3000"), "ok");
+    const Job dropped = app.Print(ten, "image/pwg-raster", "dropped", "", "sim");
+    EXPECT_EQ(dropped.state, IPP_JSTATE_ABORTED) << dropped.message;
+    EXPECT_NE(dropped.message.find("stopped taking data"), std::string::npos) << dropped.message;
+    EXPECT_EQ(app.Print(apptest::Labels(1), "image/pwg-raster", "after", "", "sim").state,
+              IPP_JSTATE_COMPLETED);
+}
+
+// Identify feeds a blank label; the test label carries the printer's name
+// as a Code 128 barcode that a barcode reader reads back from the label.
+TEST(AppToPrinter, IdentifyAndTheTestLabel) {
+    App app;
+    ASSERT_EQ(app.Start(), "");
+    Simulator printer;
+    ASSERT_TRUE(app.AddPrinter("shelf-7", printer.Uri()));
+    ipp_t *identify = app.Request(IPP_OP_IDENTIFY_PRINTER, "shelf-7");
+    ipp_t *answer = app.Send(identify, "shelf-7");
+    EXPECT_EQ(ippGetStatusCode(answer), IPP_STATUS_OK);
+    ippDelete(answer);
+    for (int i = 0; i < 50 && printer.Labels(1).empty(); ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(printer.Labels(1).size(), 1u);
+
+    // The web page's "Print Test Page" button.
+    http_t *http = app.Connect();
+    httpClearFields(http);
+    httpGet(http, "/shelf-7");
+    http_status_t got;
+    while ((got = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    }
+    ASSERT_EQ(got, HTTP_STATUS_OK);
+    std::string page;
+    char buffer[4096];
+    for (ssize_t n; (n = httpRead2(http, buffer, sizeof(buffer))) > 0;)
+        page.append(buffer, (size_t)n);
+    std::smatch token;
+    ASSERT_TRUE(std::regex_search(page, token, std::regex("name=\"session\" value=\"(\\w+)\"")))
+        << page.size() << page.substr(0, 200);
+    const std::string form = "session=" + token[1].str() + "&action=print-test-page";
+    httpClose(http);
+    http = app.Connect();
+    httpClearFields(http);
+    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(http, form.size());
+    httpPost(http, "/shelf-7/");
+    httpWrite2(http, form.data(), form.size());
+    while (httpUpdate(http) == HTTP_STATUS_CONTINUE) {
+    }
+    httpFlush(http);
+    httpClose(http);
+    for (int i = 0; i < 100 && printer.Labels(2).empty(); ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(printer.Labels(2).size(), 1u);
+    const auto [status, read] =
+        rvt::Shell("zbarimg -q --raw " + printer.Dir() / "job002-001-x1.png" + " 2>/dev/null");
+    EXPECT_EQ(read, "shelf-7\n") << status;
+}
+
+// Which USB printers the app adds by itself.
+TEST(AppAutoAdd, TsplPrintersOnly) {
+    const struct {
+        const char *id, *driver;
+    } cases[] = {
+        {"MFG:Acme;MDL:LP-4 203dpi;CMD:TSPL,EPL;", "vorcp_203"},
+        {"MANUFACTURER:Acme;MODEL:LP-4 300 DPI;COMMAND SET:ZPL,TSPL;", "vorcp_300"},
+        {"MFG:Acme;MDL:LP-4;CMD: tspl ;DES:label printer 300-dpi;", "vorcp_300"},
+        {"MFG:Acme;MDL:LP-4;CMD:TSPL2;", nullptr},
+        {"MFG:Acme;MDL:Laser 300dpi;CMD:PCL,POSTSCRIPT;", nullptr},
+        {"MFG:Acme;MDL:TSPL Printer;CMD:ZPL;", nullptr},
+        {"", nullptr},
+    };
+    for (const auto &c : cases) {
+        const char *driver = vorcp::DriverForDeviceId(c.id);
+        EXPECT_STREQ(driver, c.driver) << c.id;
+    }
+}
+
+} // namespace
