@@ -330,6 +330,12 @@ class JobRun : public PageSink {
   public:
     JobRun(pappl_job_t *job, pappl_device_t *device)
         : job_(job), printer_(papplJobGetPrinter(job)), device_(device) {
+        // A job PAPPL starts while the server stops has sent nothing: it
+        // waits here for the end of the process, and a restart finds it
+        // still queued.
+        while (Stopping()) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
         entry_ = Registry::Get().Enter(job);
         if (entry_ != Registry::Entry::Print) {
             return;
@@ -351,7 +357,6 @@ class JobRun : public PageSink {
         free(records_.loop.pLine);
         FreeOptions(options_);
         if (entry_ != Registry::Entry::AlreadyStarted) {
-            NoteDone(job_);
             Registry::Get().Leave(job_);
         }
     }

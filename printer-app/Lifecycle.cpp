@@ -19,6 +19,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "Registry.h"
+
 namespace vorcp {
 
 namespace {
@@ -41,6 +43,8 @@ pappl_system_t *g_system = nullptr;
 std::mutex g_saveMutex;
 
 std::atomic<bool> g_loading{false};
+// When the last save began, on the steady clock.
+std::chrono::steady_clock::time_point g_lastSave;
 std::atomic<bool> g_loadedAny{false};
 
 void OnStopSignal(int sig) {
@@ -74,14 +78,14 @@ std::string Quoted(const std::string &value) {
     return out + "\"";
 }
 
-// After the grace period the state is saved as far as PAPPL lets it be (a
-// printer held by a device that does not connect may block the save) and
-// the process ends.
+// After the grace period, with a job that does not end, the state is
+// saved as far as PAPPL lets it be (a printer held by a device that does
+// not connect may block the save) and the process ends. PAPPL's loop
+// cannot be ending then: the job is still active.
 void ForceEnd() {
     std::thread([] {
         if (g_system != nullptr && !g_stateFile.empty()) {
-            std::lock_guard<std::mutex> hold(g_saveMutex);
-            papplSystemSaveState(g_system, g_stateFile.c_str());
+            SaveState(g_system, g_stateFile);
         }
         _exit(0);
     }).detach();
@@ -89,7 +93,17 @@ void ForceEnd() {
     _exit(0);
 }
 
-// Waits for the stop signal, then gives the jobs their grace period.
+// The saved state holds everything up to now: no PAPPL event came after
+// the last save began.
+bool Saved() {
+    std::lock_guard<std::mutex> hold(g_saveMutex);
+    return Registry::Get().LastEvent() < g_lastSave;
+}
+
+// Waits for the stop signal, then for the jobs that print to end their
+// page (queued jobs stay queued for the next start) and for PAPPL's loop to
+// save how they ended; then the process ends, without touching PAPPL's
+// objects, which its own end may be freeing meanwhile.
 void Watch() {
     pollfd p{g_stopPipe[0], POLLIN, 0};
     while (poll(&p, 1, -1) < 0 && errno == EINTR) {
@@ -98,7 +112,16 @@ void Watch() {
     papplLog(g_system, PAPPL_LOGLEVEL_INFO,
              "Stopping: jobs end at their next page; the server ends within %d ms",
              (int)(kGrace + kSaveWait).count());
-    std::this_thread::sleep_for(kGrace);
+    const auto deadline = std::chrono::steady_clock::now() + kGrace;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+        if (Registry::Get().Settled() && Saved()) {
+            _exit(0);
+        }
+    }
+    if (Registry::Get().JobsInside().empty()) {
+        _exit(0);
+    }
     papplLog(g_system, PAPPL_LOGLEVEL_WARN,
              "A job or a printer did not end in time; saving the state and ending now");
     ForceEnd();
@@ -146,16 +169,12 @@ void SetJournalDirectory(const std::string &dir) {
 
 void NoteSending(pappl_job_t *job) {
     if (!g_journal.empty()) {
-        const int fd = open(JournalEntry(job).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const std::string entry = JournalEntry(job);
+        const int fd = open(entry.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         if (fd >= 0) {
             close(fd);
         }
-    }
-}
-
-void NoteDone(pappl_job_t *job) {
-    if (!g_journal.empty()) {
-        unlink(JournalEntry(job).c_str());
+        Registry::Get().Journal(job, entry);
     }
 }
 
@@ -228,7 +247,13 @@ void RepairSavedJobs(const std::string &stateFile) {
 
 bool SaveState(pappl_system_t *system, const std::string &stateFile) {
     std::lock_guard<std::mutex> hold(g_saveMutex);
-    return papplSystemSaveState(system, stateFile.c_str());
+    g_lastSave = std::chrono::steady_clock::now();
+    const std::vector<std::string> ended = Registry::Get().TakeEndedJournal();
+    const bool saved = papplSystemSaveState(system, stateFile.c_str());
+    for (const std::string &entry : ended) {
+        unlink(entry.c_str());
+    }
+    return saved;
 }
 
 void WatchForStop(pappl_system_t *system, const std::string &stateFile) {

@@ -15,10 +15,10 @@ bool Stopping();
 
 // Where the app notes which jobs have started sending data, so that a
 // restart tells an interrupted job (aborted) from one that never reached
-// its printer (printed again).
+// its printer (printed again). An entry goes once a saved state records
+// how its job ended.
 void SetJournalDirectory(const std::string &dir);
 void NoteSending(pappl_job_t *job);
-void NoteDone(pappl_job_t *job);
 
 // Run before the saved state is loaded: jobs it shows as printing were cut
 // short by the last stop; each becomes aborted, or pending again if it had
@@ -29,8 +29,9 @@ void RepairSavedJobs(const std::string &stateFile);
 bool SaveState(pappl_system_t *system, const std::string &stateFile);
 
 // From the first turn of the main loop: SIGTERM and SIGINT also stop the
-// app's jobs, and after a grace period the process saves its state and
-// exits even if a printer never lets a job finish.
+// app's jobs; once they have ended (queued jobs stay queued), or after a
+// grace period even if a printer never lets a job finish, the process saves
+// its state and exits.
 void WatchForStop(pappl_system_t *system, const std::string &stateFile);
 
 // The printer creation callback: waits until the new printer's up-time

@@ -20,22 +20,34 @@ void Registry::EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_j
     Registry &r = Get();
     std::lock_guard<std::mutex> hold(r.mutex_);
     const auto now = std::chrono::steady_clock::now();
+    // What a saved state holds changed (a job starting does not count: saved
+    // as queued or as printing, a restart queues it alike).
+    if (event &
+        (PAPPL_EVENT_JOB_CREATED | PAPPL_EVENT_JOB_COMPLETED | PAPPL_EVENT_JOB_CONFIG_CHANGED |
+         PAPPL_EVENT_PRINTER_CONFIG_ALL | PAPPL_EVENT_PRINTER_CREATED |
+         PAPPL_EVENT_PRINTER_DELETED | PAPPL_EVENT_SYSTEM_CONFIG_CHANGED)) {
+        r.lastEvent_ = now;
+    }
     if (job != nullptr && (event & PAPPL_EVENT_JOB_CREATED)) {
         // A new job may reuse the memory of a forgotten one.
-        r.jobs_[job] = JobRecord{Stage::Created, now};
+        r.jobs_[job] = JobRecord{Stage::Created, now, {}};
     } else if (job != nullptr && (event & PAPPL_EVENT_JOB_COMPLETED)) {
         // Canceled while pending or still arriving: if PAPPL starts it all
         // the same, it prints nothing.
         JobRecord &record = r.jobs_[job];
         if (record.stage == Stage::Created) {
-            record = JobRecord{Stage::EndedBeforeStart, now};
+            record = JobRecord{Stage::EndedBeforeStart, now, {}};
+        } else if (record.stage == Stage::Left) {
+            record.stage = Stage::Ended;
+            record.since = now;
         }
     }
     if (printer != nullptr && (event & PAPPL_EVENT_PRINTER_DELETED)) {
         r.printers_.erase(printer);
     }
     for (auto it = r.jobs_.begin(); it != r.jobs_.end();) {
-        it = it->second.stage != Stage::Inside && now - it->second.since > kJobMemory
+        it = it->second.stage != Stage::Inside && it->second.journal.empty() &&
+                     now - it->second.since > kJobMemory
                  ? r.jobs_.erase(it)
                  : std::next(it);
     }
@@ -50,14 +62,50 @@ Registry::Entry Registry::Enter(pappl_job_t *job) {
     }
     JobRecord &record = jobs_[job];
     const bool ended = record.stage == Stage::EndedBeforeStart;
-    record = JobRecord{Stage::Inside, std::chrono::steady_clock::now()};
+    record = JobRecord{Stage::Inside, std::chrono::steady_clock::now(), {}};
     return ended ? Entry::CanceledBeforeStart : Entry::Print;
 }
 
 void Registry::Leave(pappl_job_t *job) {
     std::lock_guard<std::mutex> hold(mutex_);
-    jobs_[job] = JobRecord{Stage::Left, std::chrono::steady_clock::now()};
+    JobRecord &record = jobs_[job];
+    record.stage = Stage::Left;
+    record.since = std::chrono::steady_clock::now();
     left_.notify_all();
+}
+
+void Registry::Journal(pappl_job_t *job, const std::string &entry) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    jobs_[job].journal = entry;
+}
+
+std::vector<std::string> Registry::TakeEndedJournal() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<std::string> entries;
+    for (auto &j : jobs_) {
+        if (j.second.stage == Stage::Ended && !j.second.journal.empty()) {
+            entries.push_back(j.second.journal);
+            j.second.journal.clear();
+        }
+    }
+    return entries;
+}
+
+std::chrono::steady_clock::time_point Registry::LastEvent() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return lastEvent_;
+}
+
+bool Registry::Settled() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto &j : jobs_) {
+        if (j.second.stage == Stage::Inside ||
+            (j.second.stage == Stage::Left && now - j.second.since < std::chrono::seconds(10))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<pappl_job_t *> Registry::JobsInside() {

@@ -58,6 +58,18 @@ class Registry {
     void Leave(pappl_job_t *job);
     // Jobs inside the app's job code now.
     std::vector<pappl_job_t *> JobsInside();
+    // No job is inside the app's job code, nor has left it without PAPPL
+    // having recorded how it ended.
+    bool Settled();
+    // The journal entry of a job that has begun to print; it goes once a
+    // saved state records how the job ended.
+    void Journal(pappl_job_t *job, const std::string &entry);
+    // Before a save: the journal entries of the jobs that have ended, which
+    // that save records (the caller removes them once it is done).
+    std::vector<std::string> TakeEndedJournal();
+    // When PAPPL last reported a change a saved state holds, on the steady
+    // clock.
+    std::chrono::steady_clock::time_point LastEvent();
 
     // Held while a job writes to its printer.
     std::shared_ptr<std::mutex> DeviceLock(pappl_printer_t *printer);
@@ -78,10 +90,11 @@ class Registry {
     void StartReader(); // with mutex_ held
     void ReadLoop();
 
-    enum class Stage { Created, Inside, Left, EndedBeforeStart };
+    enum class Stage { Created, Inside, Left, Ended, EndedBeforeStart };
     struct JobRecord {
         Stage stage = Stage::Created;
         std::chrono::steady_clock::time_point since;
+        std::string journal;
     };
     struct PrinterRecord {
         PrinterSettings settings;
@@ -97,6 +110,7 @@ class Registry {
     std::map<pappl_printer_t *, PrinterRecord> printers_;
     std::thread reader_;
     void (*applyStatus_)(pappl_printer_t *, int) = nullptr;
+    std::chrono::steady_clock::time_point lastEvent_;
 };
 
 } // namespace vorcp

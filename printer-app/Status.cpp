@@ -23,9 +23,9 @@ const char kStatusQuery[] = "\x1b!?";
 namespace {
 
 // The printer-state-reasons the status byte sets; all others are PAPPL's.
-constexpr pappl_preason_t kDeviceReasons =
-    PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_MEDIA_EMPTY |
-    PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_OTHER;
+constexpr pappl_preason_t kDeviceReasons = PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_MEDIA_JAM |
+                                           PAPPL_PREASON_MEDIA_EMPTY |
+                                           PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_OTHER;
 
 // Identify feeds one blank label of the printer's default size with the
 // renderer's own commands, which every TSPL printer takes (a beep needs a
@@ -114,9 +114,9 @@ pappl_preason_t ReasonsOf(int status) {
 
 std::string Trouble(int status) {
     const std::pair<int, const char *> words[] = {
-        {kPaperOut, "is out of labels"},      {kHeadOpen, "has its head open"},
-        {kCoverOpen, "has its cover open"},   {kPaperJam, "has a label jam"},
-        {kRibbonOut, "is out of ribbon"},     {kPaused, "is paused"},
+        {kPaperOut, "is out of labels"},          {kHeadOpen, "has its head open"},
+        {kCoverOpen, "has its cover open"},       {kPaperJam, "has a label jam"},
+        {kRibbonOut, "is out of ribbon"},         {kPaused, "is paused"},
         {kTemperature, "is too hot or too cold"},
     };
     std::vector<const char *> said;
@@ -172,7 +172,8 @@ int AskStatus(pappl_device_t *device, const std::string &uri, int timeoutMs) {
         // An answer that came too late for the last question is not this
         // one's.
         pollfd p{fd, POLLIN, 0};
-        while (poll(&p, 1, 0) == 1 && (p.revents & POLLIN) && recv(fd, &answer, 1, MSG_DONTWAIT) == 1) {
+        while (poll(&p, 1, 0) == 1 && (p.revents & POLLIN) &&
+               recv(fd, &answer, 1, MSG_DONTWAIT) == 1) {
         }
     }
     if (papplDeviceWrite(device, kStatusQuery, 3) < 0) {
@@ -302,7 +303,8 @@ const char *DriverForDeviceId(const char *deviceId) {
     const int n = papplDeviceParseID(deviceId, &pairs);
     bool tspl = false;
     for (int i = 0; i < n && !tspl; ++i) {
-        if (strcasecmp(pairs[i].name, "CMD") != 0 && strcasecmp(pairs[i].name, "COMMAND SET") != 0) {
+        if (strcasecmp(pairs[i].name, "CMD") != 0 &&
+            strcasecmp(pairs[i].name, "COMMAND SET") != 0) {
             continue;
         }
         std::string set = pairs[i].value;

@@ -23,9 +23,8 @@ using namespace std::chrono_literals;
 class Simulator {
   public:
     explicit Simulator(const std::vector<std::string> &options = {}) {
-        std::vector<std::string> args = {VORCP_TEST_SIMULATOR, "-p",        "0",  "--control",
-                                         "0",                  "-o",        dir_.path(),
-                                         "--speed",            "40"};
+        std::vector<std::string> args = {
+            VORCP_TEST_SIMULATOR, "-p", "0", "--control", "0", "-o", dir_.path(), "--speed", "40"};
         args.insert(args.end(), options.begin(), options.end());
         int out[2];
         EXPECT_EQ(pipe(out), 0);
@@ -56,7 +55,8 @@ class Simulator {
     // One control command and its answer.
     std::string Tell(const std::string &command) const {
         int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{.sin_family = AF_INET, .sin_port = htons((uint16_t)control_),
+        sockaddr_in a{.sin_family = AF_INET,
+                      .sin_port = htons((uint16_t)control_),
                       .sin_addr = {htonl(INADDR_LOOPBACK)}};
         std::string answer;
         if (connect(s, (sockaddr *)&a, sizeof(a)) == 0) {
@@ -72,7 +72,8 @@ class Simulator {
     // The picture hashes of the labels job n printed, one per label.
     std::vector<std::string> Labels(int job) const {
         std::vector<std::string> hashes;
-        const std::regex label("label job=" + std::to_string(job) + " number=\\d+ picture=\\d+ hash=(\\w+)");
+        const std::regex label("label job=" + std::to_string(job) +
+                               " number=\\d+ picture=\\d+ hash=(\\w+)");
         std::istringstream record(rvt::ReadFile(dir_ / "record.txt"));
         for (std::string line; std::getline(record, line);) {
             std::smatch m;
