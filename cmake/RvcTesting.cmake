@@ -1,11 +1,11 @@
 # rvc_add_gtest(<name> LABEL <label> SOURCES <files...> [LIBS <targets...>]
-#               [FILTER_LOG] [FILTER <gtest filter>])
+#               [FILTER_LOG])
 # Each test case runs in a process of its own (gtest_discover_tests), so the
 # process-wide logger starts fresh for every case. FILTER_LOG marks tests
 # that run the filter's job, which logs to a fixed path: they never run at
 # once. LABEL is unit, process, integration or fuzz-replay (ctest -L).
 function(rvc_add_gtest name)
-  cmake_parse_arguments(T "FILTER_LOG" "LABEL;FILTER" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "FILTER_LOG" "LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE rvc_test_support ${T_LIBS} GTest::gtest_main)
   # Case tables leave trailing members at their defaults.
@@ -16,10 +16,5 @@ function(rvc_add_gtest name)
   if(T_FILTER_LOG)
     list(APPEND props RESOURCE_LOCK rvc_filter_log)
   endif()
-  # FILTER: only the cases it names (the others are discovered separately).
-  set(filter)
-  if(T_FILTER)
-    set(filter TEST_FILTER ${T_FILTER})
-  endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${filter} PROPERTIES ${props})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

@@ -76,6 +76,33 @@ inline std::string Labels(unsigned count, unsigned copies = 1, unsigned width = 
     return rvt::Raster(pages, CUPS_RASTER_WRITE_PWG);
 }
 
+// The documents the app's tests print by name: "labels-N" is Labels(N).
+inline std::string Document(const std::string &name) {
+    return Labels((unsigned)std::stoul(name.substr(7)));
+}
+
+// Job data as "bytes sha-256", the form of the golden digests.
+inline std::string Digest(const std::string &data) {
+    unsigned char hash[32];
+    char hex[65];
+    cupsHashData("sha2-256", data.data(), data.size(), hash, sizeof(hash));
+    cupsHashString(hash, sizeof(hash), hex, sizeof(hex));
+    return std::to_string(data.size()) + " " + hex;
+}
+
+// What the filter makes of a document with the 203 dpi PPD's defaults, as
+// tests/data/app-documents.txt records it (the filter itself is held to the
+// file by AppDocuments, so that tests of the app need not run it).
+inline std::string FilterDigest(const std::string &name) {
+    for (const std::string &line : rvt::CaseLines("app-documents.txt")) {
+        const std::vector<std::string> f = rvt::Split(line, '|');
+        if (f[0] == name)
+            return f.at(1);
+    }
+    ADD_FAILURE() << "no golden digest for " << name;
+    return "";
+}
+
 // A job's state, its comma-separated reasons and its message (or why there
 // was no answer).
 struct Job {

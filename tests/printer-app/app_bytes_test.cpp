@@ -1,29 +1,12 @@
 // The app sends the printer the same bytes as the filter: for each setting,
 // a raster job over IPP against the filter given the equivalent PPD options
-// and the same grey pixels.
+// and the same grey pixels; and the filter's bytes for the documents the
+// other tests of the app print.
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <atomic>
-#include <mutex>
 
 #include "AppHarness.h"
 
 namespace {
-
-using apptest::App;
-using apptest::Job;
-using Clock = std::chrono::steady_clock;
-
-// A name with a number (GCC 12 misreads "text" + std::string as an overlap).
-std::string Named(const char *prefix, int n) {
-    return std::string(prefix).append(std::to_string(n));
-}
-
-double Since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 TEST(AppBytes, EachSettingGivesTheFilterBytes) {
     apptest::App app;
@@ -54,101 +37,17 @@ TEST(AppBytes, EachSettingGivesTheFilterBytes) {
     EXPECT_EQ(tested, 27);
 }
 
-// Load: several printers, several clients at once. VORCP_LOAD="printers
-// clients jobs rounds" sizes it (scripts/app-load.sh); each round is a fresh
-// server.
-TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
-    int printers = 2, clients = 4, jobs = 40, rounds = 1;
-    if (const char *size = getenv("VORCP_LOAD")) {
-        sscanf(size, "%d %d %d %d", &printers, &clients, &jobs, &rounds);
-    }
-    // Documents of one to three pages, and what the filter makes of each.
-    std::vector<std::string> docs, expected;
-    for (unsigned pages = 1; pages <= 3; ++pages) {
-        docs.push_back(apptest::Labels(pages));
-        const rvt::Result r = rvt::RunJob(docs.back(), "", RVC_PPD_DIR "/rastertovorcp-203.ppd");
+// The filter's job data for the documents the app's tests print; they
+// compare the app's with these digests.
+TEST(AppDocuments, TheGoldenDigestsAreTheFilters) {
+    std::string text = "# document|bytes sha-256 of the filter's job data (203 dpi, defaults)\n";
+    for (const char *name : {"labels-1", "labels-2", "labels-3", "labels-10"}) {
+        const rvt::Result r =
+            rvt::RunJob(apptest::Document(name), "", RVC_PPD_DIR "/rastertovorcp-203.ppd");
         ASSERT_EQ(r.status, 0) << r.err;
-        expected.push_back(r.out);
+        text += std::string(name).append("|").append(apptest::Digest(r.out)).append("\n");
     }
-    for (int round = 1; round <= rounds; ++round) {
-        App app;
-        ASSERT_EQ(app.Start(), "");
-        for (int p = 0; p < printers; ++p) {
-            const std::string folder = app.Dir() / (Named("p", p));
-            mkdir(folder.c_str(), 0700);
-            ASSERT_TRUE(app.AddPrinter(Named("p", p), "file://" + folder));
-        }
-        struct Sent {
-            int printer, id, doc;
-            std::string name;
-        };
-        std::mutex m;
-        std::vector<Sent> sent;
-        std::atomic<int> busy{0}, refused{0};
-        std::atomic<bool> loading{true};
-        std::atomic<long> slowestAnswerMs{0};
-        const auto start = Clock::now();
-        // The server answers throughout.
-        std::thread watcher([&] {
-            while (loading) {
-                const auto asked = Clock::now();
-                ipp_t *r = app.Send(app.Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "p0"), "p0");
-                const long ms = (long)(Since(asked) * 1000);
-                slowestAnswerMs = std::max(slowestAnswerMs.load(), r != nullptr ? ms : 1000000L);
-                ippDelete(r);
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-        });
-        std::vector<std::thread> threads;
-        for (int c = 0; c < clients; ++c) {
-            threads.emplace_back([&, c] {
-                for (int j = c; j < jobs; j += clients) {
-                    const int printer = j % printers, doc = (j / printers) % (int)docs.size();
-                    const std::string name = Named("r", round) + Named("-j", j);
-                    ipp_status_t status = IPP_STATUS_OK;
-                    int id = 0;
-                    // A client retries a busy printer, as CUPS's backend does.
-                    for (int attempt = 0; attempt < 100; ++attempt) {
-                        id = app.Submit(docs[(size_t)doc], "image/pwg-raster", name, "",
-                                        Named("p", printer), &status);
-                        if (status != IPP_STATUS_ERROR_BUSY)
-                            break;
-                        ++busy;
-                        std::this_thread::sleep_for(std::chrono::milliseconds(20 + 10 * attempt));
-                    }
-                    if (id == 0) {
-                        ++refused;
-                        continue;
-                    }
-                    std::lock_guard<std::mutex> l(m);
-                    sent.push_back({printer, id, doc, name});
-                }
-            });
-        }
-        for (std::thread &t : threads)
-            t.join();
-        int printed = 0;
-        for (const Sent &s : sent) {
-            const Job j = app.Wait(s.id, Named("p", s.printer));
-            EXPECT_EQ(j.state, IPP_JSTATE_COMPLETED) << s.name << ": " << j.message;
-            const std::string out =
-                rvt::ReadFile(app.Dir() / (Named("p", s.printer) + "/" + s.name + ".prn"));
-            EXPECT_TRUE(out == expected[(size_t)s.doc]) << s.name << ": " << out.size() << " bytes";
-            printed += j.state == IPP_JSTATE_COMPLETED;
-        }
-        const double seconds = Since(start);
-        loading = false;
-        watcher.join();
-        EXPECT_EQ(refused, 0);
-        EXPECT_EQ((int)sent.size(), jobs);
-        EXPECT_LT(slowestAnswerMs, 5000) << "the server stopped answering";
-        const double stop = app.Stop();
-        EXPECT_LT(stop, 5.0);
-        printf("round %d: %d printers, %d clients: %d of %d jobs printed in %.2f s (%.1f jobs/s), "
-               "%d busy answers, slowest answer %ld ms, stopped in %.2f s\n",
-               round, printers, clients, printed, jobs, seconds, printed / seconds, busy.load(),
-               slowestAnswerMs.load(), stop);
-    }
+    rvt::ExpectGolden("app-documents.txt", text);
 }
 
 } // namespace

@@ -16,7 +16,7 @@ app_start "$app" "$ppd_dir" "$dir/app"
 mkdir -p "$dir/out"
 app_add_printer label vorcp_203 "file://$dir/out"
 
-port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+port="$(free_port)"
 cups="$dir/cups"
 mkdir -p "$cups"/{conf,spool/tmp,cache,state,log}
 cat >"$cups/conf/cupsd.conf" <<EOF
