@@ -37,6 +37,28 @@ const std::pair<const char *, const char *> kVendor[] = {
     {"Feed", "feed"},
 };
 
+// What print-quality and print-content-optimize choose on a label unless a
+// printer is set otherwise: the crisp threshold for drafts and text,
+// ordered dither for flat tints, error diffusion for photos and high
+// quality, the printer's own halftone where nothing is asked. The
+// darkness is left as it is.
+struct Mapped {
+    const char *attribute; // "quality" (print-quality) or "content"
+    const char *value;     // the standard attribute's keyword
+    const char *halftone;  // a Halftone choice, or "default"
+};
+const Mapped kMapped[] = {
+    {"quality", "draft", "threshold"}, {"quality", "normal", "default"},
+    {"quality", "high", "stucki"},     {"content", "auto", "default"},
+    {"content", "graphic", "bayer8"},  {"content", "photo", "floyd-steinberg"},
+    {"content", "text", "threshold"},  {"content", "text-and-graphic", "threshold"},
+};
+const char kPassOn[] = "default"; // a mapping that leaves the halftone to what comes next
+
+std::string MappedAttribute(const char *attribute, const std::string &value, const char *what) {
+    return std::string("vorcp-") + attribute + "-" + value + "-" + what;
+}
+
 // Standard attribute values and the PPD choices they select.
 struct Pair {
     const char *ipp;
@@ -88,6 +110,37 @@ std::string PwgName(const ppd_size_t &size) {
     pwgFormatSizeName(pwg, sizeof(pwg), mm ? "om" : "oe", (name + "-label").c_str(), w, l,
                       mm ? "mm" : "in");
     return pwg;
+}
+
+// The vendor attributes that say what print-quality and
+// print-content-optimize choose: a halftone (the PPD's choices, or the
+// printer's own) and, for print-quality, a darkness change.
+void AddMapping(ModelCatalogue *m) {
+    const VendorOption halftone =
+        *std::find_if(m->vendor.begin(), m->vendor.end(),
+                      [](const VendorOption &v) { return v.ppdKeyword == "Halftone"; });
+    for (const Mapped &map : kMapped) {
+        const bool quality = strcmp(map.attribute, "quality") == 0;
+        VendorOption v;
+        v.attribute = MappedAttribute(map.attribute, map.value, "halftone");
+        v.choices.push_back({kPassOn, "", 0});
+        v.defaultKeyword = kPassOn;
+        for (const Choice &c : halftone.choices) {
+            v.choices.push_back(c);
+            if (c.keyword == map.halftone) {
+                v.defaultKeyword = c.keyword;
+            }
+        }
+        m->vendor.push_back(v);
+        if (quality) {
+            VendorOption d;
+            d.attribute = MappedAttribute(map.attribute, map.value, "darkness");
+            d.defaultKeyword = std::to_string(0); // no change
+            d.number = true;
+            d.min = -100, d.max = 100;
+            m->vendor.push_back(d);
+        }
+    }
 }
 
 struct PpdCloser {
@@ -164,7 +217,10 @@ bool LoadCatalogue(const std::string &ppdPath, ModelCatalogue *model, std::strin
             *error = ppdPath + ": no option " + keyword;
             return false;
         }
-        VendorOption v{std::string("vorcp-") + vendor.second, keyword, ChoicesOf(option), ""};
+        VendorOption v;
+        v.attribute = std::string("vorcp-") + vendor.second;
+        v.ppdKeyword = keyword;
+        v.choices = ChoicesOf(option);
         v.defaultKeyword = IppName(DefaultOf(option));
         m.vendor.push_back(v);
     }
@@ -182,12 +238,13 @@ bool LoadCatalogue(const std::string &ppdPath, ModelCatalogue *model, std::strin
     }
     for (const VendorOption &v : m.vendor) {
         for (const Choice &c : v.choices) {
-            if (IppName(c.name) == v.defaultKeyword) {
+            if (!v.ppdKeyword.empty() && IppName(c.name) == v.defaultKeyword) {
                 m.defaults[v.ppdKeyword] = c.name;
             }
         }
     }
 
+    AddMapping(&m);
     m.density = ChoicesOf(ppdFindOption(ppd.get(), "Density"));
     for (size_t i = 0; i < m.density.size(); ++i) {
         if (m.density[i].name == m.defaults["Density"]) {
@@ -245,6 +302,52 @@ void Shift(const ModelCatalogue &model, int offset, const char *positive, const 
     }
 }
 
+// The value a setting prints with: the job's or the printer's, else the
+// model's default.
+std::string ValueOf(const LabelSettings &s, const VendorOption &v) {
+    auto it = s.vendor.find(v.attribute);
+    return it != s.vendor.end() ? it->second : v.defaultKeyword;
+}
+
+const VendorOption *Find(const ModelCatalogue &model, const std::string &attribute) {
+    for (const VendorOption &v : model.vendor) {
+        if (v.attribute == attribute) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+// The halftone print-quality, else print-content-optimize, chooses; ""
+// leaves it to vorcp-halftone. A keyword the mapping does not offer passes
+// on like "default".
+std::string MappedHalftone(const ModelCatalogue &model, const LabelSettings &s) {
+    const std::pair<const char *, const std::string *> order[] = {{"quality", &s.quality},
+                                                                  {"content", &s.content}};
+    for (const auto &[attribute, value] : order) {
+        const VendorOption *map = Find(model, MappedAttribute(attribute, *value, "halftone"));
+        if (value->empty() || map == nullptr) {
+            continue;
+        }
+        const std::string keyword = ValueOf(s, *map);
+        for (const Choice &c : map->choices) {
+            if (c.keyword == keyword && keyword != kPassOn) {
+                return keyword;
+            }
+        }
+    }
+    return "";
+}
+
+// The darkness change print-quality brings, in percent.
+int MappedDarkness(const ModelCatalogue &model, const LabelSettings &s) {
+    const VendorOption *map = Find(model, MappedAttribute("quality", s.quality, "darkness"));
+    if (s.quality.empty() || map == nullptr) {
+        return 0;
+    }
+    return std::clamp(atoi(ValueOf(s, *map).c_str()), map->min, map->max);
+}
+
 } // namespace
 
 std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
@@ -261,8 +364,7 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
         if (v.ppdKeyword != "Interval") {
             continue;
         }
-        auto it = s.vendor.find(v.attribute);
-        const std::string keyword = it != s.vendor.end() ? it->second : v.defaultKeyword;
+        const std::string keyword = ValueOf(s, v);
         for (const Choice &c : v.choices) {
             if (c.keyword == keyword) {
                 interval = c.name;
@@ -279,7 +381,8 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
 
     size_t level = model.densityDefault;
     if (s.darknessConfigured >= 0) {
-        level = DarknessLevel(model, s.darknessConfigured + s.printDarkness);
+        level =
+            DarknessLevel(model, s.darknessConfigured + s.printDarkness + MappedDarkness(model, s));
     }
     if (level < model.density.size()) {
         out += " Density=" + model.density[level].name;
@@ -287,9 +390,13 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
     Shift(model, s.leftOffset, "Right", "Left", "HorizontalOffset", "HorizontalOffsetValue", &out);
     Shift(model, s.topOffset, "Down", "Up", "VerticalOffset", "VerticalOffsetValue", &out);
 
+    const std::string mapped = s.ownHalftone ? "" : MappedHalftone(model, s);
     for (const VendorOption &v : model.vendor) {
-        auto it = s.vendor.find(v.attribute);
-        const std::string keyword = it != s.vendor.end() ? it->second : v.defaultKeyword;
+        if (v.ppdKeyword.empty()) {
+            continue;
+        }
+        const std::string keyword =
+            v.ppdKeyword == "Halftone" && !mapped.empty() ? mapped : ValueOf(s, v);
         const Choice *chosen = nullptr;
         for (const Choice &c : v.choices) {
             if (c.keyword == keyword || (chosen == nullptr && c.keyword == v.defaultKeyword)) {

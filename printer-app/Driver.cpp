@@ -178,6 +178,13 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
             break;
         }
         data->vendor[data->num_vendor++] = v.attribute.c_str();
+        if (v.number) {
+            ippAddRange(*attrs, IPP_TAG_PRINTER, (v.attribute + "-supported").c_str(), v.min,
+                        v.max);
+            ippAddInteger(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
+                          (v.attribute + "-default").c_str(), atoi(v.defaultKeyword.c_str()));
+            continue;
+        }
         std::vector<const char *> keywords;
         for (const Choice &c : v.choices) {
             keywords.push_back(c.keyword.c_str());

@@ -33,7 +33,7 @@ TEST(AppBytes, EachSettingGivesTheFilterBytes) {
         // A setting that reached neither side would pass unnoticed.
         EXPECT_TRUE(name == "defaults" || sent != app.Out("defaults"));
     }
-    EXPECT_EQ(tested, 27);
+    EXPECT_EQ(tested, 42);
 }
 
 } // namespace
