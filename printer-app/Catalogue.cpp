@@ -45,13 +45,18 @@ const std::pair<const char *, const char *> kVendor[] = {
 struct Mapped {
     const char *attribute; // "quality" (print-quality) or "content"
     const char *value;     // the standard attribute's keyword
+    const char *title;     // its name on the web page
     const char *halftone;  // a Halftone choice, or "default"
 };
 const Mapped kMapped[] = {
-    {"quality", "draft", "threshold"}, {"quality", "normal", "default"},
-    {"quality", "high", "stucki"},     {"content", "auto", "default"},
-    {"content", "graphic", "bayer8"},  {"content", "photo", "floyd-steinberg"},
-    {"content", "text", "threshold"},  {"content", "text-and-graphic", "threshold"},
+    {"quality", "draft", "Draft", "threshold"},
+    {"quality", "normal", "Normal", "default"},
+    {"quality", "high", "High", "stucki"},
+    {"content", "auto", "Automatic", "default"},
+    {"content", "graphic", "Graphics", "bayer8"},
+    {"content", "photo", "Photo", "floyd-steinberg"},
+    {"content", "text", "Text", "threshold"},
+    {"content", "text-and-graphic", "Text and Graphics", "threshold"},
 };
 const char kPassOn[] = "default"; // a mapping that leaves the halftone to what comes next
 
@@ -84,7 +89,7 @@ std::vector<Choice> ChoicesOf(ppd_option_t *option) {
     std::vector<Choice> out;
     for (int i = 0; i < option->num_choices; ++i) {
         const ppd_choice_t &c = option->choices[i];
-        out.push_back({IppName(c.choice), c.choice, strtod(c.code ? c.code : "", nullptr)});
+        out.push_back({IppName(c.choice), c.choice, strtod(c.code ? c.code : "", nullptr), c.text});
     }
     return out;
 }
@@ -115,15 +120,19 @@ std::string PwgName(const ppd_size_t &size) {
 // The vendor attributes that say what print-quality and
 // print-content-optimize choose: a halftone (the PPD's choices, or the
 // printer's own) and, for print-quality, a darkness change.
-void AddMapping(ModelCatalogue *m) {
+void AddMapping(ppd_file_t *ppd, ModelCatalogue *m) {
     const VendorOption halftone =
         *std::find_if(m->vendor.begin(), m->vendor.end(),
                       [](const VendorOption &v) { return v.ppdKeyword == "Halftone"; });
+    const std::string darkness = ppdFindOption(ppd, "Density")->text;
     for (const Mapped &map : kMapped) {
         const bool quality = strcmp(map.attribute, "quality") == 0;
+        const std::string what =
+            std::string(" for ") + map.title + (quality ? " Quality" : " Content");
         VendorOption v;
         v.attribute = MappedAttribute(map.attribute, map.value, "halftone");
-        v.choices.push_back({kPassOn, "", 0});
+        v.text = halftone.text + what;
+        v.choices.push_back({kPassOn, "", 0, "The printer's " + halftone.text});
         v.defaultKeyword = kPassOn;
         for (const Choice &c : halftone.choices) {
             v.choices.push_back(c);
@@ -135,12 +144,41 @@ void AddMapping(ModelCatalogue *m) {
         if (quality) {
             VendorOption d;
             d.attribute = MappedAttribute(map.attribute, map.value, "darkness");
+            d.text = darkness + " Change" + what;
             d.defaultKeyword = std::to_string(0); // no change
             d.number = true;
             d.min = -100, d.max = 100;
             m->vendor.push_back(d);
         }
     }
+}
+
+// A text in a strings file's quotes. The web page shows it as HTML as it
+// is, so the characters that mean something there are written as such.
+std::string Quoted(const std::string &text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+        case '"':
+            out += "&quot;";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out + "\"";
 }
 
 struct PpdCloser {
@@ -222,6 +260,7 @@ bool LoadCatalogue(const std::string &ppdPath, ModelCatalogue *model, std::strin
         v.ppdKeyword = keyword;
         v.choices = ChoicesOf(option);
         v.defaultKeyword = IppName(DefaultOf(option));
+        v.text = option->text;
         m.vendor.push_back(v);
     }
 
@@ -244,7 +283,7 @@ bool LoadCatalogue(const std::string &ppdPath, ModelCatalogue *model, std::strin
         }
     }
 
-    AddMapping(&m);
+    AddMapping(ppd.get(), &m);
     m.density = ChoicesOf(ppdFindOption(ppd.get(), "Density"));
     for (size_t i = 0; i < m.density.size(); ++i) {
         if (m.density[i].name == m.defaults["Density"]) {
@@ -406,6 +445,17 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
         // A value the model does not have keeps the default.
         if (chosen != nullptr) {
             out += " " + v.ppdKeyword + "=" + chosen->name;
+        }
+    }
+    return out;
+}
+
+std::string SettingTexts(const ModelCatalogue &model) {
+    std::string out;
+    for (const VendorOption &v : model.vendor) {
+        out += Quoted(v.attribute) + " = " + Quoted(v.text) + ";\n";
+        for (const Choice &c : v.choices) {
+            out += Quoted(v.attribute + "." + c.keyword) + " = " + Quoted(c.text) + ";\n";
         }
     }
     return out;

@@ -17,6 +17,7 @@ struct Choice {
     std::string keyword; // IPP keyword
     std::string name;    // PPD choice name
     double value;        // the number in the choice's code
+    std::string text;    // what the PPD shows a user
 };
 
 struct VendorOption {
@@ -24,6 +25,7 @@ struct VendorOption {
     std::string ppdKeyword; // PPD option keyword; none for the quality and content mapping
     std::vector<Choice> choices;
     std::string defaultKeyword; // for a number: the default number
+    std::string text;           // what the PPD shows a user
     // A number instead of choices: a darkness change from min to max.
     bool number = false;
     int min = 0, max = 0;
@@ -87,6 +89,10 @@ struct LabelSettings {
 // vorcp-quality-*-darkness is added to the darkness. The mapping is the
 // job's own where it gives one, else the printer's.
 std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &settings);
+
+// The web page's texts for the vendor attributes and their choices, as a
+// strings file ("vorcp-halftone" = "Halftoning";): the PPD's own texts.
+std::string SettingTexts(const ModelCatalogue &model);
 
 // The darkness percentage that stands for a darkness level, and back.
 int DarknessPercent(const ModelCatalogue &model, size_t level);
