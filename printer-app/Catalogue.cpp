@@ -37,6 +37,33 @@ const std::pair<const char *, const char *> kVendor[] = {
     {"Feed", "feed"},
 };
 
+// What print-quality and print-content-optimize choose on a label unless a
+// printer is set otherwise: the crisp threshold for drafts and text,
+// ordered dither for flat tints, error diffusion for photos and high
+// quality, the printer's own halftone where nothing is asked. The
+// darkness is left as it is.
+struct Mapped {
+    const char *attribute; // "quality" (print-quality) or "content"
+    const char *value;     // the standard attribute's keyword
+    const char *title;     // its name on the web page
+    const char *halftone;  // a Halftone choice, or "default"
+};
+const Mapped kMapped[] = {
+    {"quality", "draft", "Draft", "threshold"},
+    {"quality", "normal", "Normal", "default"},
+    {"quality", "high", "High", "stucki"},
+    {"content", "auto", "Automatic", "default"},
+    {"content", "graphic", "Graphics", "bayer8"},
+    {"content", "photo", "Photo", "floyd-steinberg"},
+    {"content", "text", "Text", "threshold"},
+    {"content", "text-and-graphic", "Text and Graphics", "threshold"},
+};
+const char kPassOn[] = "default"; // a mapping that leaves the halftone to what comes next
+
+std::string MappedAttribute(const char *attribute, const std::string &value, const char *what) {
+    return std::string("vorcp-") + attribute + "-" + value + "-" + what;
+}
+
 // Standard attribute values and the PPD choices they select.
 struct Pair {
     const char *ipp;
@@ -62,7 +89,7 @@ std::vector<Choice> ChoicesOf(ppd_option_t *option) {
     std::vector<Choice> out;
     for (int i = 0; i < option->num_choices; ++i) {
         const ppd_choice_t &c = option->choices[i];
-        out.push_back({IppName(c.choice), c.choice, strtod(c.code ? c.code : "", nullptr)});
+        out.push_back({IppName(c.choice), c.choice, strtod(c.code ? c.code : "", nullptr), c.text});
     }
     return out;
 }
@@ -88,6 +115,70 @@ std::string PwgName(const ppd_size_t &size) {
     pwgFormatSizeName(pwg, sizeof(pwg), mm ? "om" : "oe", (name + "-label").c_str(), w, l,
                       mm ? "mm" : "in");
     return pwg;
+}
+
+// The vendor attributes that say what print-quality and
+// print-content-optimize choose: a halftone (the PPD's choices, or the
+// printer's own) and, for print-quality, a darkness change.
+void AddMapping(ppd_file_t *ppd, ModelCatalogue *m) {
+    const VendorOption halftone =
+        *std::find_if(m->vendor.begin(), m->vendor.end(),
+                      [](const VendorOption &v) { return v.ppdKeyword == "Halftone"; });
+    const std::string darkness = ppdFindOption(ppd, "Density")->text;
+    for (const Mapped &map : kMapped) {
+        const bool quality = strcmp(map.attribute, "quality") == 0;
+        const std::string what =
+            std::string(" for ") + map.title + (quality ? " Quality" : " Content");
+        VendorOption v;
+        v.attribute = MappedAttribute(map.attribute, map.value, "halftone");
+        v.text = halftone.text + what;
+        v.choices.push_back({kPassOn, "", 0, "The printer's " + halftone.text});
+        v.defaultKeyword = kPassOn;
+        for (const Choice &c : halftone.choices) {
+            v.choices.push_back(c);
+            if (c.keyword == map.halftone) {
+                v.defaultKeyword = c.keyword;
+            }
+        }
+        m->vendor.push_back(v);
+        if (quality) {
+            VendorOption d;
+            d.attribute = MappedAttribute(map.attribute, map.value, "darkness");
+            d.text = darkness + " Change" + what;
+            d.defaultKeyword = std::to_string(0); // no change
+            d.number = true;
+            d.min = -100, d.max = 100;
+            m->vendor.push_back(d);
+        }
+    }
+}
+
+// A text in a strings file's quotes. The web page shows it as HTML as it
+// is, so the characters that mean something there are written as such.
+std::string Quoted(const std::string &text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+        case '"':
+            out += "&quot;";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out + "\"";
 }
 
 struct PpdCloser {
@@ -164,8 +255,12 @@ bool LoadCatalogue(const std::string &ppdPath, ModelCatalogue *model, std::strin
             *error = ppdPath + ": no option " + keyword;
             return false;
         }
-        VendorOption v{std::string("vorcp-") + vendor.second, keyword, ChoicesOf(option), ""};
+        VendorOption v;
+        v.attribute = std::string("vorcp-") + vendor.second;
+        v.ppdKeyword = keyword;
+        v.choices = ChoicesOf(option);
         v.defaultKeyword = IppName(DefaultOf(option));
+        v.text = option->text;
         m.vendor.push_back(v);
     }
 
@@ -182,12 +277,13 @@ bool LoadCatalogue(const std::string &ppdPath, ModelCatalogue *model, std::strin
     }
     for (const VendorOption &v : m.vendor) {
         for (const Choice &c : v.choices) {
-            if (IppName(c.name) == v.defaultKeyword) {
+            if (!v.ppdKeyword.empty() && IppName(c.name) == v.defaultKeyword) {
                 m.defaults[v.ppdKeyword] = c.name;
             }
         }
     }
 
+    AddMapping(ppd.get(), &m);
     m.density = ChoicesOf(ppdFindOption(ppd.get(), "Density"));
     for (size_t i = 0; i < m.density.size(); ++i) {
         if (m.density[i].name == m.defaults["Density"]) {
@@ -245,6 +341,52 @@ void Shift(const ModelCatalogue &model, int offset, const char *positive, const 
     }
 }
 
+// The value a setting prints with: the job's or the printer's, else the
+// model's default.
+std::string ValueOf(const LabelSettings &s, const VendorOption &v) {
+    auto it = s.vendor.find(v.attribute);
+    return it != s.vendor.end() ? it->second : v.defaultKeyword;
+}
+
+const VendorOption *Find(const ModelCatalogue &model, const std::string &attribute) {
+    for (const VendorOption &v : model.vendor) {
+        if (v.attribute == attribute) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+// The halftone print-quality, else print-content-optimize, chooses; ""
+// leaves it to vorcp-halftone. A keyword the mapping does not offer passes
+// on like "default".
+std::string MappedHalftone(const ModelCatalogue &model, const LabelSettings &s) {
+    const std::pair<const char *, const std::string *> order[] = {{"quality", &s.quality},
+                                                                  {"content", &s.content}};
+    for (const auto &[attribute, value] : order) {
+        const VendorOption *map = Find(model, MappedAttribute(attribute, *value, "halftone"));
+        if (value->empty() || map == nullptr) {
+            continue;
+        }
+        const std::string keyword = ValueOf(s, *map);
+        for (const Choice &c : map->choices) {
+            if (c.keyword == keyword && keyword != kPassOn) {
+                return keyword;
+            }
+        }
+    }
+    return "";
+}
+
+// The darkness change print-quality brings, in percent.
+int MappedDarkness(const ModelCatalogue &model, const LabelSettings &s) {
+    const VendorOption *map = Find(model, MappedAttribute("quality", s.quality, "darkness"));
+    if (s.quality.empty() || map == nullptr) {
+        return 0;
+    }
+    return std::clamp(atoi(ValueOf(s, *map).c_str()), map->min, map->max);
+}
+
 } // namespace
 
 std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
@@ -261,8 +403,7 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
         if (v.ppdKeyword != "Interval") {
             continue;
         }
-        auto it = s.vendor.find(v.attribute);
-        const std::string keyword = it != s.vendor.end() ? it->second : v.defaultKeyword;
+        const std::string keyword = ValueOf(s, v);
         for (const Choice &c : v.choices) {
             if (c.keyword == keyword) {
                 interval = c.name;
@@ -279,7 +420,8 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
 
     size_t level = model.densityDefault;
     if (s.darknessConfigured >= 0) {
-        level = DarknessLevel(model, s.darknessConfigured + s.printDarkness);
+        level =
+            DarknessLevel(model, s.darknessConfigured + s.printDarkness + MappedDarkness(model, s));
     }
     if (level < model.density.size()) {
         out += " Density=" + model.density[level].name;
@@ -287,9 +429,13 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
     Shift(model, s.leftOffset, "Right", "Left", "HorizontalOffset", "HorizontalOffsetValue", &out);
     Shift(model, s.topOffset, "Down", "Up", "VerticalOffset", "VerticalOffsetValue", &out);
 
+    const std::string mapped = s.ownHalftone ? "" : MappedHalftone(model, s);
     for (const VendorOption &v : model.vendor) {
-        auto it = s.vendor.find(v.attribute);
-        const std::string keyword = it != s.vendor.end() ? it->second : v.defaultKeyword;
+        if (v.ppdKeyword.empty()) {
+            continue;
+        }
+        const std::string keyword =
+            v.ppdKeyword == "Halftone" && !mapped.empty() ? mapped : ValueOf(s, v);
         const Choice *chosen = nullptr;
         for (const Choice &c : v.choices) {
             if (c.keyword == keyword || (chosen == nullptr && c.keyword == v.defaultKeyword)) {
@@ -299,6 +445,17 @@ std::string PpdOptions(const ModelCatalogue &model, const LabelSettings &s) {
         // A value the model does not have keeps the default.
         if (chosen != nullptr) {
             out += " " + v.ppdKeyword + "=" + chosen->name;
+        }
+    }
+    return out;
+}
+
+std::string SettingTexts(const ModelCatalogue &model) {
+    std::string out;
+    for (const VendorOption &v : model.vendor) {
+        out += Quoted(v.attribute) + " = " + Quoted(v.text) + ";\n";
+        for (const Choice &c : v.choices) {
+            out += Quoted(v.attribute + "." + c.keyword) + " = " + Quoted(c.text) + ";\n";
         }
     }
     return out;

@@ -92,6 +92,35 @@ void SetPpdDirectory(const std::string &dir) {
     g_ppdDir = dir;
 }
 
+void AddSettingTexts(pappl_system_t *system) {
+    std::string texts;
+    for (const pappl_pr_driver_t &driver : kDrivers) {
+        std::string error;
+        const ModelCatalogue *model = Model(driver.name, &error);
+        if (model == nullptr) {
+            papplLog(system, PAPPL_LOGLEVEL_ERROR, "Driver %s: %s", driver.name, error.c_str());
+            continue;
+        }
+        const std::string more = SettingTexts(*model);
+        if (texts.find(more) == std::string::npos) {
+            texts += more;
+        }
+    }
+    if (texts.empty()) {
+        return;
+    }
+    // The texts are loaded into PAPPL's localizations and the strings
+    // resource removed again: while a resource has a language, PAPPL 1.3.1
+    // adds printer-strings-languages-supported to a printer once more on
+    // every Get-Printer-Attributes, which IPP clients reject. The page
+    // needs only the loaded texts; IPP clients get the attributes' names.
+    for (const char *language : {"de", "en", "es", "fr", "it", "ja", "nb-NO", "pl", "tr"}) {
+        const std::string path = std::string("/vorcp-settings-") + language + ".strings";
+        papplSystemAddStringsData(system, path.c_str(), language, texts.c_str());
+        papplSystemRemoveResource(system, path.c_str());
+    }
+}
+
 bool DriverCallback(pappl_system_t *system, const char *driverName, const char *, const char *,
                     pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
     std::string error;
@@ -183,6 +212,13 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
             break;
         }
         data->vendor[data->num_vendor++] = v.attribute.c_str();
+        if (v.number) {
+            ippAddRange(*attrs, IPP_TAG_PRINTER, (v.attribute + "-supported").c_str(), v.min,
+                        v.max);
+            ippAddInteger(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
+                          (v.attribute + "-default").c_str(), atoi(v.defaultKeyword.c_str()));
+            continue;
+        }
         std::vector<const char *> keywords;
         for (const Choice &c : v.choices) {
             keywords.push_back(c.keyword.c_str());

@@ -19,6 +19,10 @@ const char *LabelModeName(pappl_label_mode_t mode);
 // Where the models' PPDs are read from (set before any printer is made).
 void SetPpdDirectory(const std::string &dir);
 
+// The web page's names for the label settings and their choices, the
+// models' PPD texts, in every language PAPPL has pages in.
+void AddSettingTexts(pappl_system_t *system);
+
 bool DriverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri,
                     const char *deviceId, pappl_pr_driver_data_t *data, ipp_t **attrs,
                     void *context);

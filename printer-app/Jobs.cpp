@@ -687,6 +687,8 @@ class JobRun : public PageSink {
         s.printDarkness = options_.print_darkness;
         s.leftOffset = options_.media.left_offset;
         s.topOffset = options_.media.top_offset;
+        s.quality = ippEnumString("print-quality", options_.print_quality);
+        s.content = NameOf(kContents, options_.print_content_optimize);
         // A job's own vendor values come with its options; the printer's
         // defaults (set on the web page or over IPP) from its attributes.
         for (const VendorOption &v : model_->vendor) {
@@ -694,6 +696,7 @@ class JobRun : public PageSink {
                 cupsGetOption(v.attribute.c_str(), options_.num_vendor, options_.vendor);
             if (value != nullptr) {
                 s.vendor[v.attribute] = value;
+                s.ownHalftone |= v.ppdKeyword == "Halftone";
             } else {
                 auto found = settings_.vendorDefaults.find(v.attribute);
                 if (found != settings_.vendorDefaults.end()) {

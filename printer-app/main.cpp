@@ -148,9 +148,7 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
     papplSystemSetAuthCallback(system, "Basic", vorcp::Authorize, nullptr);
     vorcp::AddDocumentFilters(system, "application/vnd.tspl");
     papplSystemSetFooterHTML(system, kFooter);
-    // No strings file for the vendor attributes' texts: PAPPL 1.3 adds
-    // printer-strings-languages-supported again on every Get-Printer-Attributes
-    // once one exists, which breaks IPP clients.
+    vorcp::AddSettingTexts(system);
     pappl_version_t version = {};
     papplCopyString(version.name, base, sizeof(version.name));
     papplCopyString(version.sversion, VORCP_VERSION, sizeof(version.sversion));

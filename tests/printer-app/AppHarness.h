@@ -34,7 +34,8 @@ inline int Listen(int *port) {
 }
 
 // Attributes written "name=value ...": "{...}" is a collection, whole numbers
-// are integers except in vendor attributes, whose choices are all keywords.
+// are integers (enums for print-quality and orientation-requested) except in
+// vendor attributes, whose values all go as keywords.
 inline void AddAttrs(ipp_t *to, ipp_tag_t group, const std::string &attrs) {
     cups_option_t *opts = nullptr;
     const int n = cupsParseOptions(attrs.c_str(), 0, &opts);
@@ -47,7 +48,9 @@ inline void AddAttrs(ipp_t *to, ipp_tag_t group, const std::string &attrs) {
             ippDelete(col);
         } else if (name.rfind("vorcp-", 0) != 0 &&
                    value.find_first_not_of("-0123456789") == std::string::npos) {
-            ippAddInteger(to, group, IPP_TAG_INTEGER, name.c_str(), atoi(value.c_str()));
+            const bool isEnum = name == "print-quality" || name == "orientation-requested";
+            ippAddInteger(to, group, isEnum ? IPP_TAG_ENUM : IPP_TAG_INTEGER, name.c_str(),
+                          atoi(value.c_str()));
         } else {
             ippAddString(to, group, IPP_TAG_KEYWORD, name.c_str(), nullptr, value.c_str());
         }
@@ -184,9 +187,12 @@ class App {
     ipp_t *Send(ipp_t *request, const std::string &printer = "label",
                 const std::string &file = "") const {
         http_t *http = Connect();
-        ipp_t *response = http ? cupsDoFileRequest(http, request, ("/ipp/print/" + printer).c_str(),
-                                                   file.empty() ? nullptr : file.c_str())
-                               : nullptr;
+        if (http == nullptr) {
+            ippDelete(request);
+            return nullptr;
+        }
+        ipp_t *response = cupsDoFileRequest(http, request, ("/ipp/print/" + printer).c_str(),
+                                            file.empty() ? nullptr : file.c_str());
         httpClose(http);
         return response;
     }

@@ -34,7 +34,7 @@ TEST(AppBytes, EachSettingGivesTheFilterBytes) {
         // A setting that reached neither side would pass unnoticed.
         EXPECT_TRUE(name == "defaults" || sent != app.Out("defaults"));
     }
-    EXPECT_EQ(tested, 27);
+    EXPECT_EQ(tested, 42);
 }
 
 // The filter's job data for the documents the app's tests print; they

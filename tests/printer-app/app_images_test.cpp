@@ -12,20 +12,6 @@
 
 namespace {
 
-// The case's attributes as the job's: orientation-requested is an enum.
-void AddJobAttrs(ipp_t *request, const std::string &attrs) {
-    std::string rest;
-    for (const std::string &a : rvt::Split(attrs, ' ')) {
-        if (a.rfind("orientation-requested=", 0) == 0) {
-            ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested",
-                          std::stoi(a.substr(22)));
-        } else {
-            rest += a + " ";
-        }
-    }
-    apptest::AddAttrs(request, IPP_TAG_JOB, rest);
-}
-
 TEST(AppImages, EachImageJobSendsTheGoldenBytes) {
     const auto started = std::chrono::steady_clock::now();
     apptest::App app;
@@ -57,7 +43,7 @@ TEST(AppImages, EachImageJobSendsTheGoldenBytes) {
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, c.name.c_str());
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
                      format == imgtest::Format::Png ? "image/png" : "image/jpeg");
-        AddJobAttrs(request, c.attrs);
+        apptest::AddAttrs(request, IPP_TAG_JOB, c.attrs);
         ipp_t *response = app.Send(request, printer, files / c.sample);
         const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
         ASSERT_NE(id, 0) << c.name << ": " << cupsLastErrorString() << "\n" << app.Log();
