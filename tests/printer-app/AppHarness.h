@@ -4,10 +4,8 @@
 #ifndef VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 #define VORCP_TESTS_PRINTERAPP_APPHARNESS_H
 
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,18 +18,6 @@
 #include "tests/support/Support.h"
 
 namespace apptest {
-
-// A listening socket on an unused 127.0.0.1 port.
-inline int Listen(int *port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{.sin_family = AF_INET, .sin_addr = {htonl(INADDR_LOOPBACK)}};
-    socklen_t len = sizeof(a);
-    bind(s, (sockaddr *)&a, sizeof(a));
-    getsockname(s, (sockaddr *)&a, &len);
-    listen(s, 4);
-    *port = ntohs(a.sin_port);
-    return s;
-}
 
 // Attributes written "name=value ...": "{...}" is a collection, whole numbers
 // are integers (enums for print-quality and orientation-requested) except in
@@ -84,13 +70,13 @@ inline std::string Document(const std::string &name) {
     return Labels((unsigned)std::stoul(name.substr(7)));
 }
 
-// Job data as "bytes sha-256", the form of the golden digests.
+// Job data as "bytes:sha-256", the form of the golden digests.
 inline std::string Digest(const std::string &data) {
     unsigned char hash[32];
     char hex[65];
     cupsHashData("sha2-256", data.data(), data.size(), hash, sizeof(hash));
     cupsHashString(hash, sizeof(hash), hex, sizeof(hex));
-    return std::to_string(data.size()) + " " + hex;
+    return std::to_string(data.size()) + ":" + hex;
 }
 
 // What the filter makes of a document with the 203 dpi PPD's defaults, as

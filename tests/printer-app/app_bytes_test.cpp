@@ -40,7 +40,7 @@ TEST(AppBytes, EachSettingGivesTheFilterBytes) {
 // The filter's job data for the documents the app's tests print; they
 // compare the app's with these digests.
 TEST(AppDocuments, TheGoldenDigestsAreTheFilters) {
-    std::string text = "# document|bytes sha-256 of the filter's job data (203 dpi, defaults)\n";
+    std::string text = "# document|bytes:sha-256 of the filter's job data (203 dpi, defaults)\n";
     for (const char *name : {"labels-1", "labels-2", "labels-3", "labels-10"}) {
         const rvt::Result r =
             rvt::RunJob(apptest::Document(name), "", RVC_PPD_DIR "/rastertovorcp-203.ppd");

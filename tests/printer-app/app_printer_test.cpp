@@ -4,9 +4,6 @@
 // is lost or printed twice; identify, the test label and USB auto-add.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-
 #include <regex>
 
 #include "AppHarness.h"
@@ -18,77 +15,6 @@ namespace {
 using apptest::App;
 using apptest::Job;
 using namespace std::chrono_literals;
-
-// tspl-printer as a process, its control channel and its record.
-class Simulator {
-  public:
-    explicit Simulator(const std::vector<std::string> &options = {}) {
-        std::vector<std::string> args = {
-            VORCP_TEST_SIMULATOR, "-p", "0", "--control", "0", "-o", dir_.path(), "--speed", "40"};
-        args.insert(args.end(), options.begin(), options.end());
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            std::vector<char *> argv;
-            for (std::string &a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        FILE *said = fdopen(out[0], "r");
-        char line[128];
-        for (int i = 0; i < 2 && fgets(line, sizeof(line), said); ++i) {
-            sscanf(line, "port %d", &port_);
-            sscanf(line, "control %d", &control_);
-        }
-        fclose(said);
-    }
-    ~Simulator() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
-    // One control command and its answer.
-    std::string Tell(const std::string &command) const {
-        int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{.sin_family = AF_INET,
-                      .sin_port = htons((uint16_t)control_),
-                      .sin_addr = {htonl(INADDR_LOOPBACK)}};
-        std::string answer;
-        if (connect(s, (sockaddr *)&a, sizeof(a)) == 0) {
-            const std::string line = command + "\n";
-            EXPECT_EQ(write(s, line.data(), line.size()), (ssize_t)line.size());
-            char c;
-            while (read(s, &c, 1) == 1 && c != '\n')
-                answer += c;
-        }
-        close(s);
-        return answer;
-    }
-    // The picture hashes of the labels job n printed, one per label.
-    std::vector<std::string> Labels(int job) const {
-        std::vector<std::string> hashes;
-        const std::regex label("label job=" + std::to_string(job) +
-                               " number=\\d+ picture=\\d+ hash=(\\w+)");
-        std::istringstream record(rvt::ReadFile(dir_ / "record.txt"));
-        for (std::string line; std::getline(record, line);) {
-            std::smatch m;
-            if (std::regex_match(line, m, label))
-                hashes.push_back(m[1]);
-        }
-        return hashes;
-    }
-    const rvt::TempDir &Dir() const { return dir_; }
-
-  private:
-    rvt::TempDir dir_;
-    pid_t pid_ = -1;
-    int port_ = 0, control_ = 0;
-};
 
 // The hashes of the labels a job prints, as the simulator records them.
 std::vector<std::string> LabelHashes(const std::string &job) {
@@ -120,7 +46,7 @@ bool ReasonShows(const App &app, const std::string &printer, const std::string &
 TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     App app;
     ASSERT_EQ(app.Start(), "");
-    Simulator printer;
+    rvt::Sim printer("--speed 40");
     ASSERT_TRUE(app.AddPrinter("sim", printer.Uri())) << printer.Uri() << app.Log();
     // The labels as the filter makes them (the app's bytes are the filter's).
     const std::string ten = apptest::Document("labels-10");
@@ -130,7 +56,7 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     ASSERT_EQ(expected.size(), 10u);
 
     // Out of paper after 3 of 10 labels: the job waits with the reason.
-    EXPECT_EQ(printer.Tell("paper 3"), "ok");
+    EXPECT_EQ(printer.Control("paper 3"), "ok");
     const int out = app.Submit(ten, "image/pwg-raster", "paper-out", "", "sim");
     EXPECT_TRUE(ReasonShows(app, "sim", "media-empty")) << Reasons(app, "sim");
     const Job waiting = app.State(out, "sim");
@@ -138,23 +64,23 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     EXPECT_NE(waiting.reasons.find("printer-stopped"), std::string::npos) << waiting.reasons;
     EXPECT_NE(waiting.message.find("out of labels"), std::string::npos) << waiting.message;
     EXPECT_EQ(printer.Labels(1).size(), 3u);
-    EXPECT_EQ(printer.Tell("refill"), "ok");
+    EXPECT_EQ(printer.Control("refill"), "ok");
     EXPECT_EQ(app.Wait(out, "sim").state, IPP_JSTATE_COMPLETED);
     EXPECT_EQ(printer.Labels(1), expected);
     EXPECT_EQ(Reasons(app, "sim"), "none");
 
     // The head open: likewise.
-    EXPECT_EQ(printer.Tell("head open"), "ok");
+    EXPECT_EQ(printer.Control("head open"), "ok");
     const int head = app.Submit(ten, "image/pwg-raster", "head", "", "sim");
     EXPECT_TRUE(ReasonShows(app, "sim", "cover-open")) << Reasons(app, "sim");
     EXPECT_EQ(app.State(head, "sim").state, IPP_JSTATE_PROCESSING);
-    EXPECT_EQ(printer.Tell("head close"), "ok");
+    EXPECT_EQ(printer.Control("head close"), "ok");
     EXPECT_EQ(app.Wait(head, "sim").state, IPP_JSTATE_COMPLETED);
     EXPECT_EQ(printer.Labels(2), expected);
 
     // The connection dropped mid-job: aborted with the reason, never
     // completed (printing it again could print labels twice).
-    EXPECT_EQ(printer.Tell("drop 3000"), "ok");
+    EXPECT_EQ(printer.Control("drop 3000"), "ok");
     const Job dropped = app.Print(ten, "image/pwg-raster", "dropped", "", "sim");
     EXPECT_EQ(dropped.state, IPP_JSTATE_ABORTED) << dropped.message;
     EXPECT_NE(dropped.message.find("stopped taking data"), std::string::npos) << dropped.message;
@@ -167,7 +93,7 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
 TEST(AppToPrinter, IdentifyAndTheTestLabel) {
     App app;
     ASSERT_EQ(app.Start(), "");
-    Simulator printer;
+    rvt::Sim printer("--speed 40");
     ASSERT_TRUE(app.AddPrinter("shelf-7", printer.Uri()));
     ipp_t *identify = app.Request(IPP_OP_IDENTIFY_PRINTER, "shelf-7");
     ipp_t *answer = app.Send(identify, "shelf-7");
@@ -208,7 +134,7 @@ TEST(AppToPrinter, IdentifyAndTheTestLabel) {
         std::this_thread::sleep_for(50ms);
     ASSERT_EQ(printer.Labels(2).size(), 1u);
     const auto [status, read] =
-        rvt::Shell("zbarimg -q --raw " + printer.Dir() / "job002-001-x1.png" + " 2>/dev/null");
+        rvt::Shell("zbarimg -q --raw " + printer.out() + "/job002-001-x1.png" + " 2>/dev/null");
     EXPECT_EQ(read, "shelf-7\n") << status;
 }
 

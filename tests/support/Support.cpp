@@ -1,11 +1,15 @@
 #include "tests/support/Support.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -277,6 +281,111 @@ tsplview::Job ReadTspl(const std::string &job) {
     tsplview::ReadResult r = tsplview::readJob((const uint8_t *)job.data(), job.size());
     EXPECT_TRUE(r.ok) << r.error << " at byte " << r.errorOffset;
     return r.job;
+}
+
+int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    return fd;
+}
+
+bool Ready(int fd, short events, int ms) {
+    pollfd p = {fd, events, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
+std::string ReadToEnd(int fd) {
+    std::string got;
+    char buf[64];
+    for (ssize_t n = 1; n > 0 && Ready(fd, POLLIN, 2000);)
+        if ((n = recv(fd, buf, sizeof buf, 0)) > 0)
+            got.append(buf, size_t(n));
+    return got;
+}
+
+Sim::Sim(const std::string &args) {
+    int out[2];
+    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const std::string command =
+        "exec " RVC_PRINTER_EXE " -p 0 --control 0 -o " + out_ + " " + args + " 2>" + dir_ / "err";
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(out[1], 1);
+        execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string said;
+    char buf[64];
+    for (ssize_t n = 1;
+         n > 0 && std::count(said.begin(), said.end(), '\n') < 2 && Ready(out[0], POLLIN, 5000);)
+        if ((n = read(out[0], buf, sizeof buf)) > 0)
+            said.append(buf, size_t(n));
+    close(out[0]);
+    EXPECT_EQ(sscanf(said.c_str(), "port %d\ncontrol %d", &port_, &controlPort_), 2) << said;
+    control_ = Connect(controlPort_);
+}
+
+Sim::~Sim() {
+    close(control_);
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        EXPECT_EQ(Wait(), 0) << "SIGTERM ends it at once and well";
+    }
+}
+
+int Sim::Wait() {
+    int st = 0;
+    for (int i = 0; i < 200 && waitpid(pid_, &st, WNOHANG) == 0; ++i)
+        usleep(10000);
+    if (waitpid(pid_, &st, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &st, 0);
+        st = -1;
+    }
+    pid_ = -1;
+    return st >= 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::string Sim::Control(const std::string &command) {
+    WriteAll(control_, command + "\n");
+    std::string line;
+    char c = 0;
+    while (line.find('\n') == line.npos && Ready(control_, POLLIN, 2000) &&
+           recv(control_, &c, 1, 0) == 1)
+        line += c;
+    return line.substr(0, line.size() - 1);
+}
+
+void Sim::WaitFor(const std::string &text) {
+    std::string said;
+    for (int i = 0; i < 300 && (said = Control("status")).find(text) == said.npos; ++i)
+        usleep(5000);
+    ASSERT_NE(said.find(text), said.npos) << said;
+}
+
+std::string Sim::Print(const std::string &bytes) {
+    const int fd = Connect(port_);
+    WriteAll(fd, bytes);
+    shutdown(fd, SHUT_WR);
+    const std::string answers = ReadToEnd(fd);
+    close(fd);
+    return answers;
+}
+
+std::vector<std::string> Sim::Labels(int job) const {
+    std::vector<std::string> hashes;
+    const std::string prefix = "label job=" + std::to_string(job) + " ";
+    for (const std::string &line : Split(Record(), '\n')) {
+        const size_t hash = line.find(" hash=");
+        if (line.rfind(prefix, 0) == 0 && hash != std::string::npos)
+            hashes.push_back(line.substr(hash + 6));
+    }
+    return hashes;
 }
 
 } // namespace rvt

@@ -104,6 +104,44 @@ std::string Escape(const std::string &bytes);
 // The job read as a printer would; fails the test when it is malformed.
 tsplview::Job ReadTspl(const std::string &job);
 
+// Loopback sockets: a connection to 127.0.0.1:port; whether fd becomes
+// ready for events within ms; what a peer sends until it ends the
+// connection (or stays silent for 2 s).
+int Connect(int port);
+bool Ready(int fd, short events, int ms);
+std::string ReadToEnd(int fd);
+
+// The simulated TSPL printer (tspl-printer) on free loopback ports, with
+// its PNGs and record in out(); SIGTERM ends it.
+class Sim {
+  public:
+    explicit Sim(const std::string &args);
+    ~Sim();
+    Sim(const Sim &) = delete;
+    Sim &operator=(const Sim &) = delete;
+    // Its exit status once it has ended, within 2 s; -1 when it has not.
+    int Wait();
+    // A command on the control channel and its answer.
+    std::string Control(const std::string &command);
+    // Polls the control channel until its status line holds text.
+    void WaitFor(const std::string &text);
+    // One job on a connection of its own; the status answers it got.
+    std::string Print(const std::string &bytes);
+    // The picture hashes of the labels job n printed, one per label.
+    std::vector<std::string> Labels(int job) const;
+    int port() const { return port_; }
+    std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+    std::string Record() const { return ReadFile(out_ + "/record.txt"); }
+    const std::string &out() const { return out_; }
+    const TempDir &dir() const { return dir_; }
+
+  private:
+    TempDir dir_;
+    std::string out_ = dir_ / "out";
+    pid_t pid_ = -1;
+    int port_ = 0, controlPort_ = 0, control_ = -1;
+};
+
 } // namespace rvt
 
 #endif

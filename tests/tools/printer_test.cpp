@@ -3,12 +3,8 @@
 // running out, an opened head, a stall and a dropped connection with every
 // label printed once. The expected record is made from the viewer's reader.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -20,23 +16,12 @@
 
 namespace {
 
+using rvt::Connect;
+using rvt::ReadToEnd;
+using rvt::Ready;
+using rvt::Sim;
+
 const std::string kQuery = "\x1b!?";
-
-int Connect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    return fd;
-}
-
-// Whether fd becomes ready for events within ms.
-bool Ready(int fd, short events, int ms) {
-    pollfd p = {fd, events, 0};
-    return poll(&p, 1, ms) == 1;
-}
 
 // The answer to a status query; -1 when none comes.
 int Status(int fd) {
@@ -44,105 +29,6 @@ int Status(int fd) {
     unsigned char s = 0;
     return Ready(fd, POLLIN, 2000) && recv(fd, &s, 1, 0) == 1 ? s : -1;
 }
-
-// Everything the printer sends back until it ends the connection.
-std::string ReadToEnd(int fd) {
-    std::string got;
-    char buf[64];
-    for (ssize_t n = 1; n > 0 && Ready(fd, POLLIN, 2000);)
-        if ((n = recv(fd, buf, sizeof buf, 0)) > 0)
-            got.append(buf, size_t(n));
-    return got;
-}
-
-// A simulator on free loopback ports, its PNGs and record in its folder;
-// SIGTERM ends it.
-class Sim {
-  public:
-    explicit Sim(const std::string &args) {
-        int out[2];
-        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-        const std::string command = "exec " RVC_PRINTER_EXE " -p 0 --control 0 -o " + out_ + " " +
-                                    args + " 2>" + dir_ / "err";
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
-            _exit(127);
-        }
-        close(out[1]);
-        std::string said;
-        char buf[64];
-        for (ssize_t n = 1; n > 0 && std::count(said.begin(), said.end(), '\n') < 2 &&
-                            Ready(out[0], POLLIN, 5000);)
-            if ((n = read(out[0], buf, sizeof buf)) > 0)
-                said.append(buf, size_t(n));
-        close(out[0]);
-        EXPECT_EQ(sscanf(said.c_str(), "port %d\ncontrol %d", &port_, &controlPort_), 2) << said;
-        control_ = Connect(controlPort_);
-    }
-
-    ~Sim() {
-        close(control_);
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            EXPECT_EQ(Wait(), 0) << "SIGTERM ends it at once and well";
-        }
-    }
-
-    // Its exit status once it has ended, within 2 s; -1 when it has not.
-    int Wait() {
-        int st = 0;
-        for (int i = 0; i < 200 && waitpid(pid_, &st, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (waitpid(pid_, &st, WNOHANG) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &st, 0);
-            st = -1;
-        }
-        pid_ = -1;
-        return st >= 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-
-    std::string Control(const std::string &command) {
-        rvt::WriteAll(control_, command + "\n");
-        std::string line;
-        char c = 0;
-        while (line.find('\n') == line.npos && Ready(control_, POLLIN, 2000) &&
-               recv(control_, &c, 1, 0) == 1)
-            line += c;
-        return line.substr(0, line.size() - 1);
-    }
-
-    // Polls the control channel until its status line holds text.
-    void WaitFor(const std::string &text) {
-        std::string said;
-        for (int i = 0; i < 300 && (said = Control("status")).find(text) == said.npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_NE(said.find(text), said.npos) << said;
-    }
-
-    // One job on a connection of its own; the status answers it got.
-    std::string Print(const std::string &bytes) {
-        const int fd = Connect(port_);
-        rvt::WriteAll(fd, bytes);
-        shutdown(fd, SHUT_WR);
-        const std::string answers = ReadToEnd(fd);
-        close(fd);
-        return answers;
-    }
-
-    int port() const { return port_; }
-    std::string Record() const { return rvt::ReadFile(out_ + "/record.txt"); }
-    const std::string &out() const { return out_; }
-    const rvt::TempDir &dir() const { return dir_; }
-
-  private:
-    rvt::TempDir dir_;
-    std::string out_ = dir_ / "out";
-    pid_t pid_ = -1;
-    int port_ = 0, controlPort_ = 0, control_ = -1;
-};
 
 // The record the printer must write for job number n, from the viewer's
 // reading of its bytes.
@@ -211,12 +97,6 @@ TEST(Printer, PrintsTheViewersLabels) {
     std::sort(jobs.begin(), jobs.end());
     for (std::string &path : jobs)
         path = rvt::ReadFile(path);
-    // Made by the filter: copies, pages and the cutter's block by block.
-    rvt::TempDir dir;
-    jobs.push_back(
-        rvt::RunJob(rvt::Raster({rvt::InkPage(8, 4, 23, 11, 3), rvt::InkPage(0, 0, 7, 1)}),
-                    "Mode=Cutter CutMethod=Interval Interval=2", rvt::Ppd(dir))
-            .out);
     // Status queries go between commands, never into a payload that holds
     // the same bytes.
     const std::vector<std::string> commands = {
