@@ -15,7 +15,7 @@ Registry &Registry::Get() {
     return *registry;
 }
 
-void Registry::EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *job,
+void Registry::EventCallback(pappl_system_t *, pappl_printer_t *, pappl_job_t *job,
                              pappl_event_t event, void *) {
     Registry &r = Get();
     std::lock_guard<std::mutex> hold(r.mutex_);
@@ -41,9 +41,6 @@ void Registry::EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_j
             record.stage = Stage::Ended;
             record.since = now;
         }
-    }
-    if (printer != nullptr && (event & PAPPL_EVENT_PRINTER_DELETED)) {
-        r.printers_.erase(printer);
     }
     for (auto it = r.jobs_.begin(); it != r.jobs_.end();) {
         it = it->second.stage != Stage::Inside && it->second.journal.empty() &&
