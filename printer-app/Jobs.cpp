@@ -855,27 +855,16 @@ pappl_pr_options_t ResolveOptions(pappl_job_t *job, const PrinterSettings &setti
     o.media = d.media_default;
     if ((attr = papplJobGetAttribute(job, "media-col")) != nullptr &&
         ippGetValueTag(attr) == IPP_TAG_BEGIN_COLLECTION) {
-        o.media.source[0] = '\0';
         ImportMediaCol(ippGetCollection(attr, 0), &o.media);
     } else if (const char *name = StringOf(job, "media")) {
         if (pwg_media_t *pwg = pwgMediaForPWG(name)) {
             papplCopyString(o.media.size_name, name, sizeof(o.media.size_name));
             o.media.size_width = pwg->width;
             o.media.size_length = pwg->length;
-            o.media.source[0] = '\0';
         }
     }
-    if (!o.media.source[0]) {
-        for (int i = 0; i < d.num_source; ++i) {
-            if (strcmp(o.media.size_name, d.media_ready[i].size_name) == 0) {
-                papplCopyString(o.media.source, d.source[i], sizeof(o.media.source));
-                break;
-            }
-        }
-        if (!o.media.source[0]) {
-            papplCopyString(o.media.source, d.media_default.source, sizeof(o.media.source));
-        }
-    }
+    // The printer has one roll: the media source is the default's whatever
+    // the size.
 
     if ((attr = papplJobGetAttribute(job, "orientation-requested")) != nullptr) {
         o.orientation_requested = (ipp_orient_t)ippGetInteger(attr, 0);

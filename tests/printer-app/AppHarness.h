@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -258,6 +259,12 @@ class App {
 
     const rvt::TempDir &Dir() const { return dir_; }
     int Port() const { return port_; }
+    // The descriptors the server holds open.
+    long OpenFiles() const {
+        std::error_code e;
+        const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid_) + "/fd", e);
+        return std::distance(fds, std::filesystem::directory_iterator());
+    }
 
   private:
     rvt::TempDir dir_;

@@ -61,6 +61,7 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         std::atomic<int> busy{0}, refused{0};
         std::atomic<bool> loading{true};
         std::atomic<long> slowestAnswerMs{0};
+        const long files = app.OpenFiles();
         const auto start = Clock::now();
         // The server answers throughout.
         std::thread watcher([&] {
@@ -116,6 +117,7 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         EXPECT_EQ(refused, 0);
         EXPECT_EQ((int)sent.size(), jobs);
         EXPECT_LT(slowestAnswerMs, 5000) << "the server stopped answering";
+        EXPECT_LE(app.OpenFiles(), files + 4) << "jobs leave descriptors open";
         const double stop = app.Stop();
         EXPECT_LT(stop, 5.0);
         printf("round %d: %d printers, %d clients: %d of %d jobs printed in %.2f s (%.1f jobs/s), "

@@ -249,6 +249,10 @@ TEST(Imaging, Dashing) {
                 Art(run.data(), (int)length, 1, (int)length);
     }
     EXPECT_EQ(CBmpProcessing().ResetBlackLineData(nullptr, 10, 24, 8, 8), 0);
+    // No period at all leaves the run solid (and ends).
+    Image run(40, 0);
+    EXPECT_EQ(CBmpProcessing().ResetBlackLineData(run.data(), 40, 0, 0, 8), 1);
+    EXPECT_EQ(run, Image(40, 0));
     rvt::ExpectGolden("dashing.txt", text);
 }
 
