@@ -336,7 +336,7 @@ class JobRun : public PageSink {
         while (Stopping()) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
-        entry_ = Registry::Get().Enter(job);
+        entry_ = Registry::Get().Enter(job, &firstOk_);
         if (entry_ != Registry::Entry::Print) {
             return;
         }
@@ -357,7 +357,7 @@ class JobRun : public PageSink {
         free(records_.loop.pLine);
         FreeOptions(options_);
         if (entry_ != Registry::Entry::AlreadyStarted) {
-            Registry::Get().Leave(job_);
+            Registry::Get().Leave(job_, ok_);
         }
     }
 
@@ -601,11 +601,41 @@ class JobRun : public PageSink {
 
     // The job's end: the held page goes out as the last, then the outcome.
     bool Finish() {
+        ok_ = Outcome();
+        return ok_;
+    }
+
+    // Printer-ready TSPL as it came. It is not cut once it has begun: a
+    // cancellation or a stop before the first byte leaves it unprinted.
+    bool PrintAsIs(const char *path) {
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                        std::string("Unable to open the job's file: ") + strerror(errno));
+        }
+        if (!Canceled()) {
+            char buffer[65536];
+            ssize_t n;
+            // Its commands are not known: the printer is asked before the
+            // first byte and after the last only.
+            for (bool first = true; (n = read(fd, buffer, sizeof(buffer))) > 0; first = false) {
+                pending_.append(buffer, (size_t)n);
+                if (!Send(first)) {
+                    break;
+                }
+            }
+        }
+        close(fd);
+        return true;
+    }
+
+  private:
+    bool Outcome() {
         if (entry_ == Registry::Entry::AlreadyStarted) {
-            // The first run has ended the job as it should end; true leaves
-            // its state as it is.
+            // The first run has printed the job; this one ends it as the
+            // first did (PAPPL set it processing again when it ended).
             papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "Started a second time; left to its first run");
-            return true;
+            return firstOk_;
         }
         if (entry_ == Registry::Entry::CanceledBeforeStart) {
             papplJobSetReasons(job_, PAPPL_JREASON_JOB_CANCELED_BY_USER, PAPPL_JREASON_NONE);
@@ -651,31 +681,6 @@ class JobRun : public PageSink {
         return true;
     }
 
-    // Printer-ready TSPL as it came. It is not cut once it has begun: a
-    // cancellation or a stop before the first byte leaves it unprinted.
-    bool PrintAsIs(const char *path) {
-        const int fd = open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM,
-                        std::string("Unable to open the job's file: ") + strerror(errno));
-        }
-        if (!Canceled()) {
-            char buffer[65536];
-            ssize_t n;
-            // Its commands are not known: the printer is asked before the
-            // first byte and after the last only.
-            for (bool first = true; (n = read(fd, buffer, sizeof(buffer))) > 0; first = false) {
-                pending_.append(buffer, (size_t)n);
-                if (!Send(first)) {
-                    break;
-                }
-            }
-        }
-        close(fd);
-        return true;
-    }
-
-  private:
     LabelSettings Settings() const {
         LabelSettings s;
         s.tracking = NameOf(kTrackings, options_.media.tracking);
@@ -788,6 +793,7 @@ class JobRun : public PageSink {
     pappl_printer_t *printer_;
     pappl_device_t *device_;
     Registry::Entry entry_ = Registry::Entry::Print;
+    bool firstOk_ = false, ok_ = false;
     PrinterSettings settings_;
     const ModelCatalogue *model_ = nullptr;
     std::shared_ptr<std::mutex> deviceLock_;

@@ -50,11 +50,13 @@ void Registry::EventCallback(pappl_system_t *, pappl_printer_t *, pappl_job_t *j
     }
 }
 
-Registry::Entry Registry::Enter(pappl_job_t *job) {
+Registry::Entry Registry::Enter(pappl_job_t *job, bool *firstOk) {
     std::unique_lock<std::mutex> hold(mutex_);
-    if (jobs_[job].stage == Stage::Inside) {
+    const Stage stage = jobs_[job].stage;
+    if (stage == Stage::Inside || stage == Stage::Left || stage == Stage::Ended) {
         // Ending before the first run would end the job under it.
         left_.wait(hold, [&] { return jobs_[job].stage != Stage::Inside; });
+        *firstOk = jobs_[job].ok;
         return Entry::AlreadyStarted;
     }
     JobRecord &record = jobs_[job];
@@ -63,10 +65,11 @@ Registry::Entry Registry::Enter(pappl_job_t *job) {
     return ended ? Entry::CanceledBeforeStart : Entry::Print;
 }
 
-void Registry::Leave(pappl_job_t *job) {
+void Registry::Leave(pappl_job_t *job, bool ok) {
     std::lock_guard<std::mutex> hold(mutex_);
     JobRecord &record = jobs_[job];
     record.stage = Stage::Left;
+    record.ok = ok;
     record.since = std::chrono::steady_clock::now();
     left_.notify_all();
 }

@@ -51,11 +51,14 @@ class Registry {
     // - CanceledBeforeStart: it was canceled before PAPPL started it; it
     //   prints nothing;
     // - AlreadyStarted: PAPPL 1.3.1 started it a second time (two threads
-    //   looking for the next job at once can both take it); returns once
-    //   the first run has left, which this one must leave untouched.
+    //   looking for the next job at once can both take it, and the second
+    //   may get to it only after the first run has ended it); returns once
+    //   the first run has left. The second run prints nothing and ends the
+    //   job as the first did: *firstOk is what the first run returned.
     enum class Entry { Print, CanceledBeforeStart, AlreadyStarted };
-    Entry Enter(pappl_job_t *job);
-    void Leave(pappl_job_t *job);
+    Entry Enter(pappl_job_t *job, bool *firstOk);
+    // ok: what the run returns to PAPPL (printed, or not).
+    void Leave(pappl_job_t *job, bool ok);
     // Jobs inside the app's job code now.
     std::vector<pappl_job_t *> JobsInside();
     // No job is inside the app's job code, nor has left it without PAPPL
@@ -95,6 +98,7 @@ class Registry {
         Stage stage = Stage::Created;
         std::chrono::steady_clock::time_point since;
         std::string journal;
+        bool ok = false; // once it has left: what its run returned
     };
     struct PrinterRecord {
         PrinterSettings settings;

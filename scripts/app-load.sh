@@ -10,12 +10,6 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 size="${*:-4 8 200 20}"
 bash scripts/build-release.sh
-# The jobs' expected bytes come from the filter, which logs to a fixed path
-# in /tmp: the run gets a /tmp of its own when it can.
-run=(env VORCP_LOAD="$size" build/release/tests/printer-app/app_robust_test
-     --gtest_filter='AppLoad.*' --gtest_brief=1)
-if [ "$(id -u)" -eq 0 ] && [[ "$PWD/" != /tmp/* ]]; then
-  unshare -m --propagation private sh -c 'mount -t tmpfs tmpfs /tmp && exec "$0" "$@"' "${run[@]}"
-else
-  "${run[@]}"
-fi
+# Every job's bytes are compared with the filter's (tests/data/app-documents.txt).
+VORCP_LOAD="$size" build/release/tests/printer-app/app_robust_test \
+  --gtest_filter='AppLoad.*' --gtest_brief=1
