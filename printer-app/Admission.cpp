@@ -30,12 +30,12 @@ bool IsRaster(const char *format) {
 // the app's spooled type: PAPPL takes the type it detected as the job's
 // format, spools the document and hands it to the app's filter.
 void RouteDocument(pappl_client_t *client, ipp_t *request) {
-    if (ipp_attribute_t *mark =
-            ippFindAttribute(request, "document-format-detected", IPP_TAG_MIMETYPE)) {
-        if (ippGetGroupTag(mark) == IPP_TAG_JOB && ippGetString(mark, 0, nullptr) &&
-            strcmp(ippGetString(mark, 0, nullptr), kSpooledType) == 0) {
-            return; // routed already (the callback runs once per group asked)
-        }
+    // PAPPL takes the first document-format-detected of the request: none
+    // but the app's own counts (and the callback may run more than once
+    // for a request: it decides the same each time).
+    while (ipp_attribute_t *mark =
+               ippFindAttribute(request, "document-format-detected", IPP_TAG_ZERO)) {
+        ippDeleteAttribute(request, mark);
     }
     ipp_attribute_t *attr = ippFindAttribute(request, "document-format", IPP_TAG_ZERO);
     const char *format = attr != nullptr && ippGetGroupTag(attr) == IPP_TAG_OPERATION

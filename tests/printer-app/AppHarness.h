@@ -33,6 +33,8 @@ inline void AddAttrs(ipp_t *to, ipp_tag_t group, const std::string &attrs) {
             AddAttrs(col, IPP_TAG_ZERO, value.substr(1, value.size() - 2));
             ippAddCollection(to, group, name.c_str(), col);
             ippDelete(col);
+        } else if (name.rfind("document-format", 0) == 0) {
+            ippAddString(to, group, IPP_TAG_MIMETYPE, name.c_str(), nullptr, value.c_str());
         } else if (name.rfind("vorcp-", 0) != 0 &&
                    value.find_first_not_of("-0123456789") == std::string::npos) {
             const bool isEnum = name == "print-quality" || name == "orientation-requested";
@@ -138,8 +140,7 @@ class App {
                                     " && echo $APP_PORT $APP_PID >" + dir_ / "pid";
         const bool up = std::system(("bash -c '" + session + "' 2>&1").c_str()) == 0;
         sscanf(rvt::ReadFile(dir_ / "pid").c_str(), "%d %d", &port_, &pid_);
-        return up && (!first || AddPrinter("label", "file://" + dir_ / "out")) ? ""
-                                                                               : "no app\n" + Log();
+        return up && (!first || AddPrinter("label", OutUri())) ? "" : "no app\n" + Log();
     }
 
     // SIGTERM; the seconds until the server had ended.
@@ -159,11 +160,11 @@ class App {
         return std::system(cmd.c_str()) == 0;
     }
 
-    // The folder printer "label" writes its jobs into.
-    std::string OutDir() const { return dir_ / "out"; }
+    // The folder printer "label" writes its jobs into, as <job name>.tspl.
+    std::string OutUri() const { return "file://" + dir_ / "out?ext=tspl"; }
     // The job data printer "label" got for a job.
     std::string Out(const std::string &job) const {
-        return rvt::ReadFile(dir_ / "out/" + job + ".prn");
+        return rvt::ReadFile(dir_ / "out/" + job + ".tspl");
     }
     std::string Log() const {
         return rvt::ReadFile(dir_ / "vorcp-printer-app.log") + rvt::ReadFile(dir_ / "server.out");

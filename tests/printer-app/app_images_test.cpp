@@ -84,7 +84,7 @@ bool UpdateGolden(const std::vector<std::pair<std::string, std::string>> &result
 TEST(AppImages, EachImageJobSendsTheGoldenBytes) {
     apptest::App app;
     ASSERT_EQ(app.Start(), "");
-    ASSERT_TRUE(app.AddPrinter("label300", "file://" + app.OutDir(), "vorcp_300")) << app.Log();
+    ASSERT_TRUE(app.AddPrinter("label300", app.OutUri(), "vorcp_300")) << app.Log();
 
     // Every job is queued on paused printers first: PAPPL 1.3.1 can start a
     // queued job twice when a job arrives as another ends.

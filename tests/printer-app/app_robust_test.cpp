@@ -358,6 +358,9 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
             app.Print(apptest::Labels(1), "image/pwg-raster", std::string("after-").append(c.name));
         EXPECT_EQ(next.state, IPP_JSTATE_COMPLETED) << next.message;
     }
+    // A type the client claims to have detected does not steer a document.
+    const Job told = app.Print(raster, "", "told", "document-format-detected=text/plain");
+    EXPECT_EQ(told.state, IPP_JSTATE_COMPLETED) << told.message;
 }
 
 } // namespace

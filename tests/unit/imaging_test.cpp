@@ -149,6 +149,22 @@ TEST(Imaging, Conversion) {
         }
         free(out);
     }
+    // Ink in one row only, the first or the last: a one-row image, not none.
+    for (int row : {0, 3}) {
+        Image px(8 * 4, 255);
+        px[(size_t)row * 8 + 2] = px[(size_t)row * 8 + 5] = 0;
+        tagBITMAPINFOHEADER hd{40, 8, 4, 1, 8};
+        tagRECT rect = {0, 0, 7, 3};
+        unsigned char *out = nullptr;
+        unsigned len = 0;
+        CBmpProcessing().CoverBMP2OutputFormat(px.data(), (unsigned)px.size(), &out, &len, &hd,
+                                               &rect, 3, 0, 0, {1, 0, 255, 0, 255}, 0, 0, 0, 0);
+        text += "=== ink in row " + std::to_string(row) + " of 4: rect " +
+                std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+                std::to_string(rect.right) + "," + std::to_string(rect.bottom) + ", " +
+                std::to_string(len) + " bytes\n";
+        free(out);
+    }
     rvt::ExpectGolden("conversion.txt", text);
 }
 
