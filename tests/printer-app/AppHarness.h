@@ -170,6 +170,12 @@ class App {
         return rvt::ReadFile(dir_ / "vorcp-printer-app.log") + rvt::ReadFile(dir_ / "server.out");
     }
 
+    // What curl gets from a web page of the server (curl's own arguments
+    // may follow the path).
+    std::string Curl(const std::string &pathAndArgs) const {
+        return rvt::Shell("curl -s http://localhost:" + std::to_string(port_) + pathAndArgs).second;
+    }
+
     http_t *Connect() const {
         return httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000,
                             nullptr);

@@ -104,32 +104,11 @@ TEST(AppToPrinter, IdentifyAndTheTestLabel) {
     ASSERT_EQ(printer.Labels(1).size(), 1u);
 
     // The web page's "Print Test Page" button.
-    http_t *http = app.Connect();
-    httpClearFields(http);
-    httpGet(http, "/shelf-7");
-    http_status_t got;
-    while ((got = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
-    }
-    ASSERT_EQ(got, HTTP_STATUS_OK);
-    std::string page;
-    char buffer[4096];
-    for (ssize_t n; (n = httpRead2(http, buffer, sizeof(buffer))) > 0;)
-        page.append(buffer, (size_t)n);
+    const std::string page = app.Curl("/shelf-7");
     std::smatch token;
     ASSERT_TRUE(std::regex_search(page, token, std::regex("name=\"session\" value=\"(\\w+)\"")))
         << page.size() << page.substr(0, 200);
-    const std::string form = "session=" + token[1].str() + "&action=print-test-page";
-    httpClose(http);
-    http = app.Connect();
-    httpClearFields(http);
-    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
-    httpSetLength(http, form.size());
-    httpPost(http, "/shelf-7/");
-    httpWrite2(http, form.data(), form.size());
-    while (httpUpdate(http) == HTTP_STATUS_CONTINUE) {
-    }
-    httpFlush(http);
-    httpClose(http);
+    app.Curl("/shelf-7/ -d 'session=" + token[1].str() + "&action=print-test-page'");
     for (int i = 0; i < 100 && printer.Labels(2).empty(); ++i)
         std::this_thread::sleep_for(50ms);
     // The label as designed (a deliberate change of it changes this hash).

@@ -385,24 +385,12 @@ TEST(AppAdmission, TheWebPasswordIsChecked) {
     saved.insert(saved.find('\n') + 1, "Password " + nonce + "~" + hex + "\n");
     rvt::WriteFile(state, saved);
     ASSERT_EQ(app.Start(), "");
-    auto page = [&](const char *credentials) {
-        http_t *http = app.Connect();
-        httpClearFields(http);
-        if (credentials != nullptr) {
-            char encoded[256];
-            httpEncode64_2(encoded, sizeof(encoded), credentials, (int)strlen(credentials));
-            httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
-        }
-        httpGet(http, "/label/printing");
-        http_status_t status;
-        while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
-        }
-        httpClose(http);
-        return status;
+    auto page = [&](const std::string &user) {
+        return app.Curl("/label/printing -o /dev/null -w %{http_code} " + user);
     };
-    EXPECT_EQ(page(nullptr), HTTP_STATUS_UNAUTHORIZED);
-    EXPECT_EQ(page("admin:wrong"), HTTP_STATUS_UNAUTHORIZED);
-    EXPECT_EQ(page("admin:Labels123!"), HTTP_STATUS_OK);
+    EXPECT_EQ(page(""), "401");
+    EXPECT_EQ(page("-u admin:wrong"), "401");
+    EXPECT_EQ(page("-u 'admin:Labels123!'"), "200");
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -66,7 +67,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    std::system(("rm -rf '" + path_ + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 Page InkPage(unsigned x0, unsigned y0, unsigned x1, unsigned y1, unsigned copies) {
