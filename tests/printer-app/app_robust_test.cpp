@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "AppHarness.h"
+#include "ImageSamples.h"
 
 namespace {
 
@@ -324,6 +325,8 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
     const std::string raster = apptest::Labels(2);
     const std::string wrongHeader =
         raster.substr(0, 4) + std::string(1796, '\x7f') + raster.substr(1800);
+    const std::string png = imgtest::Sample("png-rgb"), jpeg = imgtest::Sample("jpeg-rgb");
+    using imgtest::Format;
     const struct {
         const char *name, *format;
         std::string data;
@@ -331,6 +334,13 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
         const char *reason;   // it ends with this reason
     } cases[] = {
         {"note", "text/plain", "not a label\n", IPP_STATUS_OK, "document-format-error"},
+        {"note-as-png", "image/png", "not a label\n", IPP_STATUS_OK, "document-format-error"},
+        {"cut-png", "image/png", png.substr(0, png.size() / 2), IPP_STATUS_OK,
+         "document-format-error"},
+        {"cut-jpeg", "image/jpeg", jpeg.substr(0, jpeg.size() / 2), IPP_STATUS_OK,
+         "document-format-error"},
+        {"huge-png", "image/png", imgtest::Resized(png, Format::Png, 20000, 20000), IPP_STATUS_OK,
+         "document-unprintable-error"},
         {"empty", "image/pwg-raster", "", IPP_STATUS_ERROR_BAD_REQUEST},
         {"wrong-header", "image/pwg-raster", wrongHeader, IPP_STATUS_OK, "document-format-error"},
         {"cut-mid-page", "image/pwg-raster", raster.substr(0, raster.size() * 3 / 4), IPP_STATUS_OK,
@@ -351,6 +361,8 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
             EXPECT_EQ(j.state, IPP_JSTATE_ABORTED);
             EXPECT_NE(j.reasons.find(c.reason), std::string::npos) << j.reasons;
             EXPECT_FALSE(j.message.empty());
+            printf("%s: %.2f s, %s: %s\n", c.name, Since(start), j.reasons.c_str(),
+                   j.message.c_str());
         }
         EXPECT_LT(Since(start), 5.0);
         EXPECT_EQ(app.Out(c.name), "");
