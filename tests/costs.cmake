@@ -3,7 +3,7 @@
 foreach(entry
     "AppCancel.AtAnyMomentLeavesWholeCommands;10"
     "app_web_settings;9"
-    "AppStop.EndsInTimeAndRestartsWithItsJobs;9"
+    "AppStop.EndsInTimeAndRestartsWithItsJobs;12"
     "AppToPrinter.FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce;8"
     "app_ipp;7"
     "AppImages.EachImageJobSendsTheGoldenBytes;6"
