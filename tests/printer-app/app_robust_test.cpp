@@ -376,6 +376,7 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
             EXPECT_EQ(j.state, IPP_JSTATE_ABORTED);
             EXPECT_NE(j.reasons.find(c.reason), std::string::npos) << j.reasons;
             EXPECT_FALSE(j.message.empty());
+            EXPECT_NE(app.Log().find("] " + j.message), std::string::npos) << "not in the log";
             printf("%s: %.2f s, %s: %s\n", c.name, Since(start), j.reasons.c_str(),
                    j.message.c_str());
         }
