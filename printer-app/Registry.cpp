@@ -151,10 +151,12 @@ void Registry::ReportStatus(pappl_printer_t *printer, int status) {
     wake_.notify_one();
 }
 
+// One reader for the process. It stays joinable, which is how a later call
+// sees it is running (a detached one would not, and every call would start
+// another); the registry is never destroyed, so it is never joined.
 void Registry::StartReader() {
     if (!reader_.joinable()) {
         reader_ = std::thread([this] { ReadLoop(); });
-        reader_.detach();
     }
 }
 

@@ -16,15 +16,17 @@
 # printer-app/.
 #
 #   bash scripts/package.sh            build and check
-#   bash scripts/package.sh --build    build only
+#   bash scripts/package.sh --build    build only (and lintian)
+#   bash scripts/package.sh --check    check the packages built before
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root="$PWD"
-check=1
+build=1 check=1
 case "${1:-}" in
   --build) check=0 ;;
+  --check) build=0 ;;
   "") ;;
-  *) sed -n '2,19p' "$0"; exit 2 ;;
+  *) sed -n '2,20p' "$0"; exit 2 ;;
 esac
 
 # The filter traces to a fixed path in /tmp: the runs here get a /tmp of
@@ -40,8 +42,6 @@ export LC_ALL=C
 start=$SECONDS
 out="$root/build/packages"
 work="$out/work"
-rm -rf "$out"
-mkdir -p "$work"
 # The unpacked packages and the private cupsd's folder are read by other
 # users (cupsd's filters run as lp, the app's check as nobody): in a folder
 # of /tmp they are reachable wherever the tree itself lies.
@@ -53,51 +53,57 @@ version="$(dpkg-parsechangelog -S Version)"
 have_app=0
 [ -f printer-app/CMakeLists.txt ] && have_app=1
 
-# Each architecture builds in a copy of the tree: dpkg-buildpackage writes
-# its results next to the source folder and its build folder inside it, and
-# the two builds run at the same time, sharing the cores.
-per_build=$(($(nproc) / 2))
-((per_build > 0)) || per_build=1
-build_arch() {
-  local arch="$1" src="$work/$1/rastertovorcp-$version"
-  mkdir -p "$src"
-  tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$src"
-  local args=(-us -uc -b)
-  [ "$arch" = "$(dpkg --print-architecture)" ] || args+=(-a "$arch" -Pcross,nocheck)
-  if ! (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$per_build" dpkg-buildpackage "${args[@]}") \
-       >"$work/build-$arch.log" 2>&1; then
-    tail -n 30 "$work/build-$arch.log" >&2
-    echo "package: the $arch build failed (log: $work/build-$arch.log)" >&2
-    return 1
-  fi
-  mv "$work/$arch"/*.deb "$work/$arch"/*.changes "$work/$arch"/*.buildinfo "$out/"
-}
-build_arch amd64 & amd64_pid=$!
-build_arch arm64 & arm64_pid=$!
-# The sample label as PDF meanwhile.
-bash samples/make-label.sh "$work/sample" >/dev/null
-failed=0
-wait "$amd64_pid" || failed=1
-wait "$arm64_pid" || failed=1
-((failed == 0)) || exit 1
-echo "package: built in $((SECONDS - start)) s:"
-(cd "$out" && ls -1 *.deb | sed 's/^/  /')
-for deb in "$out"/*.deb; do
-  case "$deb" in *-dbgsym_*) continue ;; esac
-  echo "== dpkg -c $(basename "$deb")"
-  dpkg -c "$deb" | awk '{print "  " $1, $3, $6}'
-done
+if ((build)); then
+  rm -rf "$out"
+  mkdir -p "$work"
 
-# Every tag is shown, pedantic and experimental ones too; only errors fail.
-# (As root lintian only says it would rather not run.)
-echo "== lintian"
-if ! lintian --fail-on error -I -E --pedantic "$out"/*.changes >"$out/lintian.txt" 2>&1; then
-  cat "$out/lintian.txt"
-  echo "package: lintian reports errors" >&2
-  exit 1
+  # Each architecture builds in a copy of the tree: dpkg-buildpackage writes
+  # its results next to the source folder and its build folder inside it, and
+  # the two builds run at the same time, sharing the cores.
+  per_build=$(($(nproc) / 2))
+  ((per_build > 0)) || per_build=1
+  build_arch() {
+    local arch="$1" src="$work/$1/rastertovorcp-$version"
+    mkdir -p "$src"
+    tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$src"
+    local args=(-us -uc -b)
+    [ "$arch" = "$(dpkg --print-architecture)" ] || args+=(-a "$arch" -Pcross,nocheck)
+    if ! (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$per_build" dpkg-buildpackage "${args[@]}") \
+         >"$work/build-$arch.log" 2>&1; then
+      tail -n 30 "$work/build-$arch.log" >&2
+      echo "package: the $arch build failed (log: $work/build-$arch.log)" >&2
+      return 1
+    fi
+    mv "$work/$arch"/*.deb "$work/$arch"/*.changes "$work/$arch"/*.buildinfo "$out/"
+  }
+  build_arch amd64 & amd64_pid=$!
+  build_arch arm64 & arm64_pid=$!
+  # The sample label as PDF meanwhile.
+  bash samples/make-label.sh "$work/sample" >/dev/null
+  failed=0
+  wait "$amd64_pid" || failed=1
+  wait "$arm64_pid" || failed=1
+  ((failed == 0)) || exit 1
+  echo "package: built in $((SECONDS - start)) s:"
+  (cd "$out" && ls -1 *.deb | sed 's/^/  /')
+  for deb in "$out"/*.deb; do
+    case "$deb" in *-dbgsym_*) continue ;; esac
+    echo "== dpkg -c $(basename "$deb")"
+    dpkg -c "$deb" | awk '{print "  " $1, $3, $6}'
+  done
+
+  # Every tag is shown, pedantic and experimental ones too; only errors fail.
+  # (As root lintian only says it would rather not run.)
+  echo "== lintian"
+  if ! lintian --fail-on error -I -E --pedantic "$out"/*.changes >"$out/lintian.txt" 2>&1; then
+    cat "$out/lintian.txt"
+    echo "package: lintian reports errors" >&2
+    exit 1
+  fi
+  grep -v 'root privileges' "$out/lintian.txt" | sed 's/^/  /' || echo "  no tags"
 fi
-grep -v 'root privileges' "$out/lintian.txt" | sed 's/^/  /' || echo "  no tags"
 ((check)) || exit 0
+[ -d "$work/sample" ] || { echo "package: no packages built yet (--build)" >&2; exit 1; }
 
 driver=printer-driver-vorcp
 app=vorcp-printer-app

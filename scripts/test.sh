@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs the whole test
 # suite twice: a normal optimised build and an ASan+UBSan build; then a short
-# run of every fuzz target and the Debian packages of both architectures
-# (scripts/package.sh). ctest -L unit|process|integration|fuzz-replay runs one
-# kind of test only.
+# run of every fuzz target and the checks of the Debian packages of both
+# architectures (scripts/package.sh; they are built while the suites run).
+# ctest -L unit|process|integration|fuzz-replay runs one kind of test only.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh scripts/packages.txt scripts/packages-deb.txt
 export LC_ALL=C
 bash scripts/format.sh --check
 jobs="$(nproc)"
@@ -24,6 +24,12 @@ if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null && [[ "$PWD/" != /tmp/*
 fi
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The Debian packages build meanwhile at the lowest priority, in a session
+# of their own: they take the processor time the builds and suites leave
+# (the suites mostly wait); their checks come last.
+setsid nice -n 19 bash scripts/package.sh --build >build/package-build.log 2>&1 &
+package_pid=$!
+trap 'kill -- -"$package_pid" 2>/dev/null || true' EXIT
 cmake --build build/release -j"$jobs"
 "${private[@]}" ctest --test-dir build/release --output-on-failure -j"$tests" --timeout 600
 
@@ -32,7 +38,13 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DRVC_SANITIZE=ON \
 cmake --build build/asan -j"$jobs"
 "${private[@]}" ctest --test-dir build/asan --output-on-failure -j"$tests" --timeout 900
 
-bash scripts/fuzz.sh --ci
+bash scripts/fuzz.sh --ci --parallel "$jobs"
 
 # The Debian packages of both architectures, built and checked.
-bash scripts/package.sh
+if ! wait "$package_pid"; then
+  tail -n 40 build/package-build.log
+  echo "test: the packages did not build" >&2
+  exit 1
+fi
+cat build/package-build.log
+bash scripts/package.sh --check

@@ -65,6 +65,7 @@ const char kUsageText[] =
     "Control channel: one command a line, one answer line each, 'ok ...' or\n"
     "'error ...':\n"
     "  status           ok status=S printed=LABELS jobs=DONE buffered=BYTES\n"
+    "                   queries=ANSWERED (status queries answered)\n"
     "  paper N          the roll holds N more labels (0: out of paper now)\n"
     "  refill           paper without end, head closed: ready again\n"
     "  head open        head close\n"
@@ -622,6 +623,7 @@ class Printer {
         advance();
         const std::uint8_t s = status();
         send(dataFd_, &s, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ++queries_;
     }
 
     void dropIfDue() {
@@ -699,7 +701,8 @@ class Printer {
             advance();
             return "ok status=" + std::to_string(status()) +
                    " printed=" + std::to_string(printed_) + " jobs=" + std::to_string(jobsDone_) +
-                   " buffered=" + std::to_string(buffered());
+                   " buffered=" + std::to_string(buffered()) +
+                   " queries=" + std::to_string(queries_);
         } else if (verb == "paper" && number) {
             paperLeft_ = n;
             paperOut_ = n == 0;
@@ -739,7 +742,7 @@ class Printer {
     // Jobs with labels still to print, oldest first.
     std::deque<std::shared_ptr<Job>> jobs_;
     std::shared_ptr<Job> onceJob_;
-    long jobCount_ = 0, jobsDone_ = 0, printed_ = 0;
+    long jobCount_ = 0, jobsDone_ = 0, printed_ = 0, queries_ = 0;
 
     // The engine.
     const tsplview::Label *label_ = nullptr;

@@ -269,11 +269,12 @@ class App {
 
     const rvt::TempDir &Dir() const { return dir_; }
     int Port() const { return port_; }
-    // The descriptors the server holds open.
-    long OpenFiles() const {
+    // The descriptors the server holds open ("fd"), or its threads ("task").
+    long Held(const char *what) const {
         std::error_code e;
-        const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid_) + "/fd", e);
-        return std::distance(fds, std::filesystem::directory_iterator());
+        const std::filesystem::directory_iterator held("/proc/" + std::to_string(pid_) + "/" + what,
+                                                       e);
+        return std::distance(held, std::filesystem::directory_iterator());
     }
 
   private:

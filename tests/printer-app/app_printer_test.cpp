@@ -86,6 +86,9 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     EXPECT_NE(dropped.message.find("stopped taking data"), std::string::npos) << dropped.message;
     EXPECT_EQ(app.Print(apptest::Labels(1), "image/pwg-raster", "after", "", "sim").state,
               IPP_JSTATE_COMPLETED);
+    // The jobs asked a few times a second while they waited, not in a loop.
+    const std::string said = printer.Control("status");
+    EXPECT_LT(atol(said.c_str() + said.find("queries=") + 8), 500) << said;
 }
 
 // Identify feeds a blank label; the test label carries the printer's name

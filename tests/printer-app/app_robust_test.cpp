@@ -62,7 +62,7 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         std::atomic<int> busy{0}, refused{0};
         std::atomic<bool> loading{true};
         std::atomic<long> slowestAnswerMs{0};
-        const long files = app.OpenFiles();
+        const long files = app.Held("fd"), tasks = app.Held("task");
         const auto start = Clock::now();
         // The server answers throughout.
         std::thread watcher([&] {
@@ -118,7 +118,10 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         EXPECT_EQ(refused, 0);
         EXPECT_EQ((int)sent.size(), jobs);
         EXPECT_LT(slowestAnswerMs, 5000) << "the server stopped answering";
-        EXPECT_LE(app.OpenFiles(), files + 4) << "jobs leave descriptors open";
+        EXPECT_LE(app.Held("fd"), files + 4) << "jobs leave descriptors open";
+        for (int i = 0; i < 20 && app.Held("task") > tasks + 4; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the clients' threads end
+        EXPECT_LE(app.Held("task"), tasks + 4) << "jobs leave threads behind";
         const double stop = app.Stop();
         EXPECT_LT(stop, 5.0);
         printf("round %d: %d printers, %d clients: %d of %d jobs printed in %.2f s (%.1f jobs/s), "
