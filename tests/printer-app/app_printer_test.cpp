@@ -89,6 +89,8 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     // The jobs asked a few times a second while they waited, not in a loop.
     const std::string said = printer.Control("status");
     EXPECT_LT(atol(said.c_str() + said.find("queries=") + 8), 500) << said;
+    // A printer that cannot be asked (its address has no valid port) is not taken as ready.
+    EXPECT_EQ(vorcp::AskStatus("socket://127.0.0.1:99999", 100), -1);
 }
 
 // Identify feeds a blank label; the test label carries the printer's name
@@ -134,10 +136,8 @@ TEST(AppAutoAdd, TsplPrintersOnly) {
         {"MFG:Acme;MDL:TSPL Printer;CMD:ZPL;", nullptr},
         {"", nullptr},
     };
-    for (const auto &c : cases) {
-        const char *driver = vorcp::DriverForDeviceId(c.id);
-        EXPECT_STREQ(driver, c.driver) << c.id;
-    }
+    for (const auto &c : cases)
+        EXPECT_STREQ(vorcp::DriverForDeviceId(c.id), c.driver) << c.id;
 }
 
 } // namespace
