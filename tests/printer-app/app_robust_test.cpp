@@ -268,23 +268,24 @@ TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
     std::string big = page;
     for (int i = 1; i < 100; ++i)
         big.append(page, 4); // the page after the stream's sync word
-    const int stuck = app.Submit(big, "image/pwg-raster", "stuck", "", "stalled");
+    // (Named with what the saved state must quote: a share's backslashes, quotes.)
+    const int stuck = app.Submit(big, "image/pwg-raster", R"(\\shop\4x6 "big")", "", "stalled");
     const int queued = app.Submit(apptest::Labels(1), "image/pwg-raster", "queued", "", "stalled");
     ASSERT_TRUE(stuck && queued);
     // The job is stuck in its writes once its pages stop counting up for 1 s
     // (the unanswered status query takes 0.5 s).
-    auto pages = [&] {
+    auto attr = [&](const char *what) {
         ipp_t *request = app.Request(IPP_OP_GET_JOB_ATTRIBUTES, "stalled");
         ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", stuck);
         ipp_t *r = app.Send(request, "stalled");
-        const int n =
-            ippGetInteger(ippFindAttribute(r, "job-impressions-completed", IPP_TAG_ZERO), 0);
+        char value[256] = "";
+        ippAttributeString(ippFindAttribute(r, what, IPP_TAG_ZERO), value, sizeof(value));
         ippDelete(r);
-        return n;
+        return std::string(value);
     };
     for (int i = 0, last = 0, same = 0; i < 100 && same < 5; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        const int now = pages();
+        const int now = atoi(attr("job-impressions-completed").c_str());
         same = now > 0 && now == last ? same + 1 : 0;
         last = now;
     }
@@ -299,6 +300,7 @@ TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
     const Job cut = app.Wait(stuck, "stalled");
     EXPECT_EQ(cut.state, IPP_JSTATE_ABORTED);
     EXPECT_NE(cut.reasons.find("aborted-by-system"), std::string::npos) << cut.reasons;
+    EXPECT_EQ(attr("job-name"), R"(\\\\shop\\4x6 \"big\")");
     const Job printed = app.Wait(queued, "stalled");
     EXPECT_EQ(printed.state, IPP_JSTATE_COMPLETED) << printed.message;
     ipp_t *get = app.Request(IPP_OP_GET_PRINTER_ATTRIBUTES);
