@@ -55,7 +55,16 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     const std::vector<std::string> expected = LabelHashes(app.Out("ten"));
     ASSERT_EQ(expected.size(), 10u);
 
-    // Out of paper after 3 of 10 labels: the job waits with the reason.
+    // A printer that has answered is asked again after a question it let pass
+    // (stalled for a moment); then out of paper after 3 of 10 labels: the job
+    // waits with the reason.
+    ASSERT_EQ(app.Print(apptest::Labels(1), "image/pwg-raster", "1", "", "sim").state,
+              IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(printer.Control("stall"), "ok");
+    app.Submit(apptest::Labels(1), "image/pwg-raster", "2", "", "sim");
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(printer.Control("resume"), "ok");
+    printer.WaitFor("printed=2 jobs=2");
     EXPECT_EQ(printer.Control("paper 3"), "ok");
     const int out = app.Submit(ten, "image/pwg-raster", "paper-out", "", "sim");
     EXPECT_TRUE(ReasonShows(app, "sim", "media-empty")) << Reasons(app, "sim");
@@ -63,10 +72,10 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     EXPECT_EQ(waiting.state, IPP_JSTATE_PROCESSING);
     EXPECT_NE(waiting.reasons.find("printer-stopped"), std::string::npos) << waiting.reasons;
     EXPECT_NE(waiting.message.find("out of labels"), std::string::npos) << waiting.message;
-    EXPECT_EQ(printer.Labels(1).size(), 3u);
+    EXPECT_EQ(printer.Labels(3).size(), 3u);
     EXPECT_EQ(printer.Control("refill"), "ok");
     EXPECT_EQ(app.Wait(out, "sim").state, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(printer.Labels(1), expected);
+    EXPECT_EQ(printer.Labels(3), expected);
     EXPECT_EQ(Reasons(app, "sim"), "none");
 
     // The head open: likewise.
@@ -76,7 +85,7 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     EXPECT_EQ(app.State(head, "sim").state, IPP_JSTATE_PROCESSING);
     EXPECT_EQ(printer.Control("head close"), "ok");
     EXPECT_EQ(app.Wait(head, "sim").state, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(printer.Labels(2), expected);
+    EXPECT_EQ(printer.Labels(4), expected);
 
     // The connection dropped mid-job: aborted with the reason, never
     // completed (printing it again could print labels twice).

@@ -36,9 +36,8 @@ double Since(Clock::time_point start) {
 // server.
 TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
     int printers = 2, clients = 4, jobs = 40, rounds = 1;
-    if (const char *size = getenv("VORCP_LOAD")) {
+    if (const char *size = getenv("VORCP_LOAD"))
         sscanf(size, "%d %d %d %d", &printers, &clients, &jobs, &rounds);
-    }
     // Documents of one to three pages, and what the filter makes of each.
     std::vector<std::string> docs, expected;
     for (const char *name : {"labels-1", "labels-2", "labels-3"}) {
@@ -59,7 +58,7 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         };
         std::mutex m;
         std::vector<Sent> sent;
-        std::atomic<int> busy{0}, refused{0};
+        std::atomic<int> busy{0};
         std::atomic<bool> loading{true};
         std::atomic<long> slowestAnswerMs{0};
         const long files = app.Held("fd"), tasks = app.Held("task");
@@ -92,10 +91,8 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
                         ++busy;
                         std::this_thread::sleep_for(std::chrono::milliseconds(20 + 10 * attempt));
                     }
-                    if (id == 0) {
-                        ++refused;
-                        continue;
-                    }
+                    if (id == 0)
+                        continue; // refused: missing from sent
                     std::lock_guard<std::mutex> l(m);
                     sent.push_back({printer, id, doc, name});
                 }
@@ -115,7 +112,6 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         const double seconds = Since(start);
         loading = false;
         watcher.join();
-        EXPECT_EQ(refused, 0);
         EXPECT_EQ((int)sent.size(), jobs);
         EXPECT_LT(slowestAnswerMs, 5000) << "the server stopped answering";
         EXPECT_LE(app.Held("fd"), files + 4) << "jobs leave descriptors open";
@@ -231,9 +227,7 @@ TEST(AppCancel, AtAnyMomentLeavesWholeCommands) {
         pipe.Hold(hold);
         const int id = app.Submit(doc, "image/pwg-raster", Named("c", i), "", "pipe");
         ASSERT_NE(id, 0);
-        if (hold > 0) {
-            ASSERT_TRUE(pipe.Got(hold));
-        }
+        ASSERT_TRUE(hold == 0 || pipe.Got(hold));
         EXPECT_TRUE(app.Cancel(id, "pipe"));
         pipe.Hold(SIZE_MAX);
         const Job j = app.Wait(id, "pipe");
@@ -246,9 +240,8 @@ TEST(AppCancel, AtAnyMomentLeavesWholeCommands) {
     for (int i = 0; i < 100 && (jobs = pipe.Jobs()).size() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_FALSE(jobs.empty());
-    for (const std::string &out : jobs) {
+    for (const std::string &out : jobs)
         EXPECT_LE(rvt::ReadTspl(out).totalLabels, 3);
-    }
     EXPECT_TRUE(jobs.back() == whole);
 }
 
