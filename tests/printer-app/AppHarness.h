@@ -75,9 +75,8 @@ inline std::string Document(const std::string &name) {
 
 // Job data as "bytes:sha-256", the form of the golden digests.
 inline std::string Digest(const std::string &data) {
-    if (data.empty()) {
+    if (data.empty())
         return "0:nothing";
-    }
     unsigned char hash[32];
     char hex[65];
     cupsHashData("sha2-256", data.data(), data.size(), hash, sizeof(hash));
@@ -216,9 +215,8 @@ class App {
         AddAttrs(request, IPP_TAG_JOB, attrs);
         ipp_t *response = Send(request, printer, dir_ / name);
         const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
-        if (status != nullptr) {
+        if (status != nullptr)
             *status = response ? ippGetStatusCode(response) : cupsLastError();
-        }
         ippDelete(response);
         return id;
     }

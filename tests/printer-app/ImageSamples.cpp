@@ -24,13 +24,11 @@ struct Rgb {
 // red byte and by their luma; the checkerboard shows every sampling step.
 Rgb Picture(int x, int y, int w, int h) {
     const int frame = w / 60 + 1;
-    if (x < frame || y < frame || x >= w - frame || y >= h - frame) {
+    if (x < frame || y < frame || x >= w - frame || y >= h - frame)
         return {0, 0, 0};
-    }
     const long dx = (long)x * h - (long)y * w;
-    if (labs(dx) < 2L * (w > h ? w : h)) {
+    if (labs(dx) < 2L * (w > h ? w : h))
         return {0, 0, 0};
-    }
     if (y < h / 3) {
         static const Rgb bars[] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
         return bars[x * 4 / w];
@@ -103,9 +101,8 @@ std::string Png(const PngSpec &spec) {
         transparent.gray = 0; // the frame and the diagonal
         png_set_tRNS(png, info, nullptr, 0, &transparent);
     }
-    if (spec.ppmX != 0) {
+    if (spec.ppmX != 0)
         png_set_pHYs(png, info, spec.ppmX, spec.ppmY, PNG_RESOLUTION_METER);
-    }
     png_write_info(png, info);
 
     const int channels = png_get_channels(png, info);
@@ -145,9 +142,8 @@ std::string Png(const PngSpec &spec) {
                 } else {
                     row[at++] = (png_byte)grey;
                 }
-                if (type & PNG_COLOR_MASK_ALPHA) {
+                if (type & PNG_COLOR_MASK_ALPHA)
                     row[at++] = (png_byte)alpha;
-                }
             }
         }
         pointers[y] = row.data();
@@ -218,9 +214,8 @@ std::string Resized(const std::string &image, Format format, int width, int heig
             out[20 + i] = (char)(height >> (24 - 8 * i));
         }
         const uLong crc = crc32(0, (const Bytef *)out.data() + 12, 17);
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 4; ++i)
             out[29 + i] = (char)(crc >> (24 - 8 * i));
-        }
         return out;
     }
     // The frame header: FF C0, length, precision, height, width.
@@ -269,9 +264,8 @@ const Named kSamples[] = {
 std::string Sample(const std::string &name, Format *format) {
     for (const Named &s : kSamples) {
         if (name == s.name) {
-            if (format != nullptr) {
+            if (format != nullptr)
                 *format = s.format;
-            }
             return s.format == Format::Png ? Png(s.png) : Jpeg(s.jpeg);
         }
     }

@@ -20,12 +20,10 @@ TEST(AppAttributes, EachChangesTheLabelOrSaysWhyNot) {
     for (const std::string &line : rvt::CaseLines("app-settings.txt")) {
         std::vector<std::string> f = rvt::Split(line, '|');
         f.resize(5);
-        for (const std::string &a : rvt::Split(f[1], ' ')) {
+        for (const std::string &a : rvt::Split(f[1], ' '))
             printed.insert(a.substr(0, a.find('=')));
-        }
-        if (f[3] != "1") {
+        if (f[3] != "1")
             printed.insert("copies");
-        }
     }
     struct Row {
         std::string image, reason;
@@ -47,9 +45,8 @@ TEST(AppAttributes, EachChangesTheLabelOrSaysWhyNot) {
         ippFindAttribute(response, "job-creation-attributes-supported", IPP_TAG_KEYWORD);
     ASSERT_NE(listed, nullptr) << cupsLastErrorString();
     std::set<std::string> attributes;
-    for (int i = 0; i < ippGetCount(listed); ++i) {
+    for (int i = 0; i < ippGetCount(listed); ++i)
         attributes.insert(ippGetString(listed, i, nullptr));
-    }
     ippDelete(response);
 
     // A colour picture, so that the colour mode can show.
@@ -71,9 +68,8 @@ TEST(AppAttributes, EachChangesTheLabelOrSaysWhyNot) {
                 << row->second.image << " prints what the job without it prints";
         }
     }
-    for (const auto &[attribute, row] : rows) {
+    for (const auto &[attribute, row] : rows)
         EXPECT_TRUE(attributes.count(attribute)) << attribute << " is no longer listed";
-    }
 }
 
 } // namespace

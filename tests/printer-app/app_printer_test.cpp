@@ -100,6 +100,18 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     EXPECT_LT(atol(said.c_str() + said.find("queries=") + 8), 500) << said;
     // A printer that cannot be asked (its address has no valid port) is not taken as ready.
     EXPECT_EQ(vorcp::AskStatus("socket://127.0.0.1:99999", 100), -1);
+    // Answers that came too late for two earlier questions (while it was out
+    // of paper) are not taken for the next one's.
+    rvt::Sim late("");
+    EXPECT_EQ(late.Control("paper 0"), "ok");
+    pappl_device_t *device = papplDeviceOpen(late.Uri().c_str(), "late", nullptr, nullptr);
+    ASSERT_NE(device, nullptr);
+    papplDeviceWrite(device, "\x1b!?\x1b!?", 6);
+    papplDeviceFlush(device);
+    late.WaitFor("queries=2");
+    EXPECT_EQ(late.Control("refill"), "ok");
+    EXPECT_EQ(vorcp::AskStatus(device, late.Uri(), 500), 0);
+    papplDeviceClose(device);
 }
 
 // Identify feeds a blank label; the test label carries the printer's name
