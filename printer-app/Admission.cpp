@@ -103,14 +103,7 @@ void SettleStarts(pappl_printer_t *printer) {
 
 // Every printer, for a form whose target printer the callback cannot see.
 void SettleAllStarts(pappl_system_t *system) {
-    std::vector<int> ids;
-    papplSystemIteratePrinters(
-        system,
-        [](pappl_printer_t *printer, void *data) {
-            static_cast<std::vector<int> *>(data)->push_back(papplPrinterGetID(printer));
-        },
-        &ids);
-    for (int id : ids) {
+    for (int id : PrinterIds(system)) {
         SettleStarts(papplSystemFindPrinter(system, nullptr, id, nullptr));
     }
 }

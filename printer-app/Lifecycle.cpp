@@ -130,14 +130,7 @@ void Watch() {
 // Pending jobs a restart brought back are started: PAPPL starts a printer's
 // queue only when a new job arrives.
 void StartLoadedQueues(pappl_system_t *system) {
-    std::vector<int> ids;
-    papplSystemIteratePrinters(
-        system,
-        [](pappl_printer_t *printer, void *data) {
-            static_cast<std::vector<int> *>(data)->push_back(papplPrinterGetID(printer));
-        },
-        &ids);
-    for (int id : ids) {
+    for (int id : PrinterIds(system)) {
         pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
         if (printer != nullptr && papplPrinterGetState(printer) != IPP_PSTATE_STOPPED &&
             papplPrinterGetNumberOfActiveJobs(printer) > 0) {
@@ -294,6 +287,17 @@ void SettleLoadedPrinters() {
             std::this_thread::sleep_for(20ms);
         }
     }
+}
+
+std::vector<int> PrinterIds(pappl_system_t *system) {
+    std::vector<int> ids;
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *data) {
+            static_cast<std::vector<int> *>(data)->push_back(papplPrinterGetID(printer));
+        },
+        &ids);
+    return ids;
 }
 
 } // namespace vorcp

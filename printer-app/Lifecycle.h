@@ -5,6 +5,7 @@
 #define VORCP_PRINTERAPP_LIFECYCLE_H
 
 #include <string>
+#include <vector>
 
 #include <pappl/pappl.h>
 
@@ -41,6 +42,10 @@ void PrinterCreated(pappl_printer_t *printer, void *data);
 void BeginLoading();
 bool Loading();
 void SettleLoadedPrinters();
+
+// The ids of the system's printers now: each is looked up again when used,
+// as a printer may be deleted meanwhile.
+std::vector<int> PrinterIds(pappl_system_t *system);
 
 } // namespace vorcp
 
