@@ -75,13 +75,16 @@ TEST(Imaging, ErrorDiffusionAndUnknownMethods) {
     const int w = 48, h = 14;
     const Image grad =
         Pattern(w, h, [](int x, int y) { return x * 255 / (w - 1) * (h - y) / h + 20 * (y % 3); });
+    // Mid grey to the edges too, so that the error each edge column takes matters.
+    const Image mid = Pattern(w, h, [](int x, int y) { return 120 + (x * 7 + y * 3) % 16; });
+    const char *kinds[] = {"", ", negative", ", mid grey"};
     std::string text;
     for (int method : {2, 6, 0, 4, 10}) {
-        for (int negative : {0, 1}) {
-            Image src = grad, dst(src.size(), 77);
+        for (int negative : {0, 1, 2}) {
+            Image src = negative < 2 ? grad : mid, dst(src.size(), 77);
             CBmpProcessing b;
-            b.Dither(method, src.data(), dst.data(), h, w, w, 0, negative);
-            text += "=== method " + std::to_string(method) + (negative ? ", negative" : "") + "\n" +
+            b.Dither(method, src.data(), dst.data(), h, w, w, 0, negative & 1);
+            text += "=== method " + std::to_string(method) + kinds[negative] + "\n" +
                     Art(dst.data(), w, h, w);
         }
     }
