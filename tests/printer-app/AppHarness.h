@@ -120,7 +120,7 @@ class App {
     std::string Start() {
         // The sanitizer build's leak check ignores what PAPPL keeps for the
         // process.
-        setenv("LSAN_OPTIONS", "suppressions=" VORCP_TEST_LEAK_SUPPRESSIONS, 0);
+        setenv("LSAN_OPTIONS", "suppressions=" VORCP_TEST_LEAK_SUPPRESSIONS, 1);
         // An absurd size in a damaged raster header makes libcups ask for
         // gigabytes, which the sanitizer would fill for seconds where a
         // plain build maps them lazily: refused at once instead, libcups

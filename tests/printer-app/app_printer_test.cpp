@@ -102,8 +102,7 @@ TEST(AppToPrinter, FaultsShowAndTheJobWaitsThenEveryLabelPrintsOnce) {
     EXPECT_EQ(vorcp::AskStatus("socket://127.0.0.1:99999", 100), -1);
     // Answers that came too late for two earlier questions (while it was out
     // of paper) are not taken for the next one's.
-    rvt::Sim late("");
-    EXPECT_EQ(late.Control("paper 0"), "ok");
+    rvt::Sim late("--paper 0");
     pappl_device_t *device = papplDeviceOpen(late.Uri().c_str(), "late", nullptr, nullptr);
     ASSERT_NE(device, nullptr);
     papplDeviceWrite(device, "\x1b!?\x1b!?", 6);
