@@ -343,24 +343,20 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
     const struct {
         const char *name, *format;
         std::string data;
-        ipp_status_t refusal; // the job is refused at once, or
-        const char *reason;   // it ends with this reason
+        ipp_status_t refusal; // the job is refused at once, or it ends as the golden file says
     } cases[] = {
-        {"note", "text/plain", "not a label\n", IPP_STATUS_OK, "document-format-error"},
-        {"note-as-png", "image/png", "not a label\n", IPP_STATUS_OK, "document-format-error"},
-        {"cut-png", "image/png", png.substr(0, png.size() / 2), IPP_STATUS_OK,
-         "document-format-error"},
-        {"cut-jpeg", "image/jpeg", jpeg.substr(0, jpeg.size() / 2), IPP_STATUS_OK,
-         "document-format-error"},
-        {"huge-png", "image/png", imgtest::Resized(png, Format::Png, 20000, 20000), IPP_STATUS_OK,
-         "document-unprintable-error"},
+        {"note", "text/plain", "not a label\n", IPP_STATUS_OK},
+        {"note-as-png", "image/png", "not a label\n", IPP_STATUS_OK},
+        {"cut-png", "image/png", png.substr(0, png.size() / 2), IPP_STATUS_OK},
+        {"cut-jpeg", "image/jpeg", jpeg.substr(0, jpeg.size() / 2), IPP_STATUS_OK},
+        {"huge-png", "image/png", imgtest::Resized(png, Format::Png, 20000, 20000), IPP_STATUS_OK},
         {"empty", "image/pwg-raster", "", IPP_STATUS_ERROR_BAD_REQUEST},
-        {"wrong-header", "image/pwg-raster", wrongHeader, IPP_STATUS_OK, "document-format-error"},
-        {"cut-mid-page", "image/pwg-raster", raster.substr(0, raster.size() * 3 / 4), IPP_STATUS_OK,
-         "document-format-error"},
-        {"wide", "image/pwg-raster", apptest::Labels(1, 1, 2000, 400), IPP_STATUS_OK,
-         "document-unprintable-error"},
+        {"wrong-header", "image/pwg-raster", wrongHeader, IPP_STATUS_OK},
+        {"cut-mid-page", "image/pwg-raster", raster.substr(0, raster.size() * 3 / 4),
+         IPP_STATUS_OK},
+        {"wide", "image/pwg-raster", apptest::Labels(1, 1, 2000, 400), IPP_STATUS_OK},
     };
+    std::string said; // each failed job's reasons and message
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const auto start = Clock::now();
@@ -372,8 +368,7 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
         } else {
             const Job j = app.Wait(id);
             EXPECT_EQ(j.state, IPP_JSTATE_ABORTED);
-            EXPECT_NE(j.reasons.find(c.reason), std::string::npos) << j.reasons;
-            EXPECT_FALSE(j.message.empty());
+            said += std::string(c.name) + ": " + j.reasons + ": " + j.message + "\n";
             EXPECT_NE(app.Log().find("] " + j.message), std::string::npos) << "not in the log";
             printf("%s: %.2f s, %s: %s\n", c.name, Since(start), j.reasons.c_str(),
                    j.message.c_str());
@@ -384,6 +379,7 @@ TEST(AppBadDocuments, EachEndsAloneWithAReason) {
             app.Print(apptest::Labels(1), "image/pwg-raster", std::string("after-").append(c.name));
         EXPECT_EQ(next.state, IPP_JSTATE_COMPLETED) << next.message;
     }
+    rvt::ExpectGolden("app-bad-documents.txt", said);
     // A type the client claims to have detected does not steer a document.
     const Job told = app.Print(raster, "", "told", "document-format-detected=text/plain");
     EXPECT_EQ(told.state, IPP_JSTATE_COMPLETED) << told.message;
