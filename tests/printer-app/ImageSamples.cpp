@@ -67,16 +67,16 @@ void Put16(std::vector<png_byte> &row, size_t &at, int v, int x, int y) {
 
 } // namespace
 
-std::string Png(const PngSpec &spec) {
+std::string Png(const PngImage &want) {
     std::string out;
     // No setjmp: a failure to write a test image aborts the test.
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, Append, nullptr);
     png_set_compression_level(png, 1);
-    const int w = spec.width, h = spec.height, type = spec.colorType, depth = spec.bitDepth;
+    const int w = want.width, h = want.height, type = want.colorType, depth = want.bitDepth;
     png_set_IHDR(png, info, w, h, depth, type,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 want.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     const bool palette = type == PNG_COLOR_TYPE_PALETTE;
     // Palette entries: 2 levels of red and green, 4 of blue at 4 bits; 4
@@ -93,16 +93,16 @@ std::string Png(const PngSpec &spec) {
                     alphas.push_back((png_byte)(255 - colours.size() * 3));
                 }
         png_set_PLTE(png, info, colours.data(), (int)colours.size());
-        if (spec.trns) {
+        if (want.trns) {
             png_set_tRNS(png, info, alphas.data(), (int)alphas.size(), nullptr);
         }
-    } else if (spec.trns) {
+    } else if (want.trns) {
         png_color_16 transparent{};
         transparent.gray = 0; // the frame and the diagonal
         png_set_tRNS(png, info, nullptr, 0, &transparent);
     }
-    if (spec.ppmX != 0)
-        png_set_pHYs(png, info, spec.ppmX, spec.ppmY, PNG_RESOLUTION_METER);
+    if (want.ppmX != 0)
+        png_set_pHYs(png, info, want.ppmX, want.ppmY, PNG_RESOLUTION_METER);
     png_write_info(png, info);
 
     const int channels = png_get_channels(png, info);
@@ -154,7 +154,7 @@ std::string Png(const PngSpec &spec) {
     return out;
 }
 
-std::string Jpeg(const JpegSpec &spec) {
+std::string Jpeg(const JpegImage &want) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     // libjpeg's default error handler ends the test on a failure.
@@ -163,27 +163,27 @@ std::string Jpeg(const JpegSpec &spec) {
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = (JDIMENSION)spec.width;
-    cinfo.image_height = (JDIMENSION)spec.height;
-    cinfo.input_components = spec.components;
-    cinfo.in_color_space = spec.components == 1   ? JCS_GRAYSCALE
-                           : spec.components == 4 ? JCS_CMYK
+    cinfo.image_width = (JDIMENSION)want.width;
+    cinfo.image_height = (JDIMENSION)want.height;
+    cinfo.input_components = want.components;
+    cinfo.in_color_space = want.components == 1   ? JCS_GRAYSCALE
+                           : want.components == 4 ? JCS_CMYK
                                                   : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 85, TRUE);
-    cinfo.density_unit = (UINT8)spec.densityUnit;
-    cinfo.X_density = (UINT16)spec.xDensity;
-    cinfo.Y_density = (UINT16)spec.yDensity;
+    cinfo.density_unit = (UINT8)want.densityUnit;
+    cinfo.X_density = (UINT16)want.xDensity;
+    cinfo.Y_density = (UINT16)want.yDensity;
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row((size_t)spec.width * spec.components);
+    std::vector<JSAMPLE> row((size_t)want.width * want.components);
     while (cinfo.next_scanline < cinfo.image_height) {
         const int y = (int)cinfo.next_scanline;
-        for (int x = 0; x < spec.width; ++x) {
-            const Rgb c = Picture(x, y, spec.width, spec.height);
-            JSAMPLE *p = &row[(size_t)x * spec.components];
-            if (spec.components == 1) {
+        for (int x = 0; x < want.width; ++x) {
+            const Rgb c = Picture(x, y, want.width, want.height);
+            JSAMPLE *p = &row[(size_t)x * want.components];
+            if (want.components == 1) {
                 p[0] = (JSAMPLE)Grey(c);
-            } else if (spec.components == 3) {
+            } else if (want.components == 3) {
                 p[0] = (JSAMPLE)c.r, p[1] = (JSAMPLE)c.g, p[2] = (JSAMPLE)c.b;
             } else {
                 // Ink from the colour, stored inverted as Adobe's programs do.
@@ -230,8 +230,8 @@ namespace {
 struct Named {
     const char *name;
     Format format;
-    PngSpec png;
-    JpegSpec jpeg;
+    PngImage png;
+    JpegImage jpeg;
 };
 
 // 11811 pixels per metre is 300 pixels per inch.

@@ -10,7 +10,7 @@ namespace imgtest {
 
 enum class Format { Png, Jpeg };
 
-struct PngSpec {
+struct PngImage {
     int width = 0, height = 0;
     int colorType = 0; // PNG_COLOR_TYPE_*
     int bitDepth = 8;
@@ -19,15 +19,15 @@ struct PngSpec {
     unsigned ppmX = 0, ppmY = 0; // pHYs in pixels per metre, 0: none
 };
 
-struct JpegSpec {
+struct JpegImage {
     int width = 0, height = 0;
     int components = 3;  // 1 grey, 3 colour, 4 CMYK (Adobe's inverted storage)
     int densityUnit = 0; // JFIF: 0 none, 1 per inch, 2 per centimetre
     int xDensity = 1, yDensity = 1;
 };
 
-std::string Png(const PngSpec &spec);
-std::string Jpeg(const JpegSpec &spec);
+std::string Png(const PngImage &want);
+std::string Jpeg(const JpegImage &want);
 
 // The image with its header's width and height replaced (pixel data
 // unchanged): a small file that claims a large image.

@@ -67,9 +67,9 @@ ImageKind KindOf(imgtest::Format f) {
 TEST(Images, BrokenAndOversizedFilesEndBeforeAnyPage) {
     using imgtest::Format;
     const std::string png = imgtest::Sample("png-rgb"), jpeg = imgtest::Sample("jpeg-rgb");
-    imgtest::PngSpec wide{64, 32, 0};
+    imgtest::PngImage wide{64, 32, 0};
     wide.ppmX = 11811, wide.ppmY = 5906;
-    imgtest::JpegSpec flat{64, 32, 1, 1, 300, 150};
+    imgtest::JpegImage flat{64, 32, 1, 1, 300, 150};
     const auto format = PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                unprintable = PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR;
     const struct {
