@@ -26,8 +26,12 @@ fi
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 # The Debian packages build meanwhile at the lowest priority, in a session
 # of their own: they take the processor time the builds and suites leave
-# (the suites mostly wait); their checks come last.
-setsid nice -n 19 bash scripts/package.sh --build >build/package-build.log 2>&1 &
+# (the suites mostly wait); their checks come last. A new session is a new
+# scheduling group of its own under Linux's autogroups, which shares the
+# processors equally with this one whatever its processes' nice value: the
+# group itself is niced too.
+setsid bash -c 'echo 19 >/proc/self/autogroup 2>/dev/null; exec nice -n 19 "$@"' \
+  bash bash scripts/package.sh --build >build/package-build.log 2>&1 &
 package_pid=$!
 trap 'kill -- -"$package_pid" 2>/dev/null || true' EXIT
 cmake --build build/release -j"$jobs"
