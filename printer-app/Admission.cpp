@@ -10,6 +10,7 @@
 
 #include "Jobs.h"
 #include "Lifecycle.h"
+#include "Queue.h"
 
 namespace vorcp {
 
@@ -212,6 +213,9 @@ http_status_t Authorize(pappl_client_t *client, const char *, gid_t, void *) {
     }
     const ipp_op_t op = ippGetOperation(request);
     pappl_printer_t *printer = papplClientGetPrinter(client);
+    if ((op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) && printer != nullptr) {
+        HoldForQueue(request);
+    }
     if (op == IPP_OP_PRINT_JOB || op == IPP_OP_SEND_DOCUMENT) {
         RouteDocument(client, request);
     } else if (IsCancel(op)) {

@@ -15,6 +15,7 @@
 
 #include "Catalogue.h"
 #include "Jobs.h"
+#include "Queue.h"
 #include "Status.h"
 
 namespace vorcp {
@@ -138,6 +139,7 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
     data->rendjob_cb = EndRasterJob;
     data->delete_cb = [](pappl_printer_t *printer, pappl_pr_driver_data_t *) {
         Registry::Get().Forget(printer);
+        queue::Forget(printer);
     };
     data->status_cb = StatusCallback;
     data->identify_cb = IdentifyCallback;

@@ -21,6 +21,7 @@
 #include "Driver.h"
 #include "Images.h"
 #include "Lifecycle.h"
+#include "Queue.h"
 #include "Status.h"
 #include "filter/PageLoop.h"
 
@@ -328,8 +329,9 @@ std::string Reason(const char *format, ...) {
 
 class JobRun : public PageSink {
   public:
-    JobRun(pappl_job_t *job, pappl_device_t *device)
-        : job_(job), printer_(papplJobGetPrinter(job)), device_(device) {
+    // ownThread: run in the thread PAPPL started for the job.
+    JobRun(pappl_job_t *job, pappl_device_t *device, bool ownThread = true)
+        : job_(job), printer_(papplJobGetPrinter(job)), device_(device), ownThread_(ownThread) {
         // A job PAPPL starts while the server stops has sent nothing: it
         // waits here for the end of the process, and a restart finds it
         // still queued.
@@ -337,6 +339,7 @@ class JobRun : public PageSink {
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
         entry_ = Registry::Get().Enter(job, &firstOk_);
+        queue::Entered(printer_, job_, ownThread_);
         if (entry_ != Registry::Entry::Print) {
             return;
         }
@@ -359,6 +362,7 @@ class JobRun : public PageSink {
         if (entry_ != Registry::Entry::AlreadyStarted) {
             Registry::Get().Leave(job_, ok_);
         }
+        queue::Left(printer_, ownThread_);
     }
 
     // False: the job prints nothing (canceled before it started, or its
@@ -792,6 +796,7 @@ class JobRun : public PageSink {
     pappl_job_t *job_;
     pappl_printer_t *printer_;
     pappl_device_t *device_;
+    bool ownThread_;
     Registry::Entry entry_ = Registry::Entry::Print;
     bool firstOk_ = false, ok_ = false;
     PrinterSettings settings_;
@@ -972,7 +977,7 @@ void FreeOptions(pappl_pr_options_t &options) {
 // stream; network clients' raster is spooled and comes through
 // FilterDocument.
 bool StartRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-    auto run = std::make_unique<JobRun>(job, device);
+    auto run = std::make_unique<JobRun>(job, device, false);
     run->Begin();
     // A raster carries its copies in the job's copies attribute; PAPPL
     // prints an image's copies as repeated pages.

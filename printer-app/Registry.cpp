@@ -1,5 +1,7 @@
 #include "Registry.h"
 
+#include "Queue.h"
+
 namespace vorcp {
 
 namespace {
@@ -15,8 +17,9 @@ Registry &Registry::Get() {
     return *registry;
 }
 
-void Registry::EventCallback(pappl_system_t *, pappl_printer_t *, pappl_job_t *job,
+void Registry::EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *job,
                              pappl_event_t event, void *) {
+    queue::Event(printer, job, event);
     Registry &r = Get();
     std::lock_guard<std::mutex> hold(r.mutex_);
     const auto now = std::chrono::steady_clock::now();

@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "AppHarness.h"
 #include "ImageSamples.h"
@@ -101,13 +103,27 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
         for (std::thread &t : threads)
             t.join();
         int printed = 0;
-        for (const Sent &s : sent) {
+        // A printer's jobs print one at a time in the order they came: each
+        // one's file was last written after the file of the one before.
+        std::sort(sent.begin(), sent.end(), [](const Sent &a, const Sent &b) {
+            return std::tie(a.printer, a.id) < std::tie(b.printer, b.id);
+        });
+        struct timespec before {};
+        for (size_t i = 0; i < sent.size(); ++i) {
+            const Sent &s = sent[i];
             const Job j = app.Wait(s.id, Named("p", s.printer));
             EXPECT_EQ(j.state, IPP_JSTATE_COMPLETED) << s.name << ": " << j.message;
-            const std::string out =
-                rvt::ReadFile(app.Dir() / (Named("p", s.printer) + "/" + s.name + ".prn"));
-            EXPECT_EQ(apptest::Digest(out), expected[(size_t)s.doc]) << s.name;
+            const std::string path = app.Dir() / (Named("p", s.printer) + "/" + s.name + ".prn");
+            EXPECT_EQ(apptest::Digest(rvt::ReadFile(path)), expected[(size_t)s.doc]) << s.name;
             printed += j.state == IPP_JSTATE_COMPLETED;
+            struct stat info {};
+            stat(path.c_str(), &info);
+            if (i > 0 && sent[i - 1].printer == s.printer) {
+                EXPECT_GT(std::tie(info.st_mtim.tv_sec, info.st_mtim.tv_nsec),
+                          std::tie(before.tv_sec, before.tv_nsec))
+                    << s.name << " printed before a job that came earlier";
+            }
+            before = info.st_mtim;
         }
         const double seconds = Since(start);
         loading = false;
@@ -264,7 +280,10 @@ TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
     // (Named with what the saved state must quote: a share's backslashes, quotes.)
     const int stuck = app.Submit(big, "image/pwg-raster", R"(\\shop\4x6 "big")", "", "stalled");
     const int queued = app.Submit(apptest::Labels(1), "image/pwg-raster", "queued", "", "stalled");
-    ASSERT_TRUE(stuck && queued);
+    // A job its user holds stays held, over the restart too, until released.
+    const int held = app.Submit(apptest::Labels(1), "image/pwg-raster", "held",
+                                "job-hold-until=indefinite", "stalled");
+    ASSERT_TRUE(stuck && queued && held);
     // The job is stuck in its writes once its pages stop counting up for 1 s
     // (the unanswered status query takes 0.5 s).
     auto attr = [&](const char *what) {
@@ -296,6 +315,11 @@ TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
     EXPECT_EQ(attr("job-name"), R"(\\\\shop\\4x6 \"big\")");
     const Job printed = app.Wait(queued, "stalled");
     EXPECT_EQ(printed.state, IPP_JSTATE_COMPLETED) << printed.message;
+    EXPECT_EQ(app.State(held, "stalled").state, IPP_JSTATE_HELD);
+    ipp_t *release = app.Request(IPP_OP_RELEASE_JOB, "stalled");
+    ippAddInteger(release, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", held);
+    ippDelete(app.Send(release, "stalled"));
+    EXPECT_EQ(app.Wait(held, "stalled").state, IPP_JSTATE_COMPLETED);
     ipp_t *get = app.Request(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ipp_t *attrs = app.Send(get);
     EXPECT_STREQ(
