@@ -49,11 +49,11 @@ constexpr auto kStartCounts = 5s;
 struct JobRecord {
     pappl_printer_t *printer = nullptr;
     bool inspected = false, held = false, released = false, starting = false;
-    Clock::time_point startedAt;
+    Clock::time_point created, startedAt;
 };
 
 struct PrinterRecord {
-    int inside = 0; // jobs inside the app's job code
+    int inside = 0;  // jobs inside the app's job code
     int threads = 0; // job threads that entered it and still run
     Clock::time_point settleFrom;
     // Held while jobs are released, and by a job leaving the app's code:
@@ -73,6 +73,7 @@ class Queue {
         if (job != nullptr && (event & PAPPL_EVENT_JOB_CREATED) && printer != nullptr) {
             JobRecord record;
             record.printer = printer;
+            record.created = Clock::now();
             jobs_[job] = record;
             if (!thread_.joinable()) {
                 thread_ = std::thread([this] { Run(); });
@@ -86,8 +87,15 @@ class Queue {
         } else if (job != nullptr && (event & PAPPL_EVENT_JOB_STATE_CHANGED)) {
             auto found = jobs_.find(job);
             if (found != jobs_.end()) {
-                found->second.starting = true;
-                found->second.startedAt = Clock::now();
+                // A job held for the queue changes state only by its user
+                // (Hold-Job puts a hold of the user's own in place of the
+                // mark, Release-Job releases it): looked at again. Any
+                // other job's change may be its start.
+                if (!found->second.held) {
+                    found->second.starting = true;
+                    found->second.startedAt = Clock::now();
+                }
+                found->second.inspected = false;
             }
         }
         wake_.notify_one();
@@ -174,7 +182,8 @@ bool Queue::Idle(pappl_printer_t *printer, Clock::time_point now) {
     }
     return std::none_of(jobs_.begin(), jobs_.end(), [&](const auto &j) {
         return j.second.printer == printer &&
-               (j.second.released || (j.second.starting && now - j.second.startedAt < kStartCounts));
+               (j.second.released ||
+                (j.second.starting && now - j.second.startedAt < kStartCounts));
     });
 }
 
@@ -259,12 +268,14 @@ void Queue::Release(pappl_printer_t *printer, std::vector<pappl_job_t *> ready) 
 void Queue::Run() {
     std::unique_lock<std::mutex> hold(mutex_);
     for (;;) {
-        // A document still arriving is looked for again shortly.
-        const bool arriving = std::any_of(jobs_.begin(), jobs_.end(), [](const auto &j) {
-            return !j.second.inspected ||
-                   (j.second.held && papplJobGetFilename(j.first) == nullptr);
+        // A document just announced is looked for again shortly (one that
+        // takes longer, less often).
+        const auto now = Clock::now();
+        const bool arriving = std::any_of(jobs_.begin(), jobs_.end(), [&](const auto &j) {
+            return !j.second.inspected || (j.second.held && now - j.second.created < 2s &&
+                                           papplJobGetFilename(j.first) == nullptr);
         });
-        wake_.wait_for(hold, arriving ? 5ms : 200ms);
+        wake_.wait_for(hold, arriving ? 5ms : 100ms);
         hold.unlock();
         Inspect();
         hold.lock();
