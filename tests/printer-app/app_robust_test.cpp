@@ -55,7 +55,7 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
             ASSERT_TRUE(app.AddPrinter(Named("p", p), "file://" + folder));
         }
         struct Sent {
-            int printer, id, doc;
+            int client, printer, id, doc;
             std::string name;
         };
         std::mutex m;
@@ -96,7 +96,7 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
                     if (id == 0)
                         continue; // refused: missing from sent
                     std::lock_guard<std::mutex> l(m);
-                    sent.push_back({printer, id, doc, name});
+                    sent.push_back({c, printer, id, doc, name});
                 }
             });
         }
@@ -104,9 +104,10 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
             t.join();
         int printed = 0;
         // A printer's jobs print one at a time in the order they came: each
-        // one's file was last written after the file of the one before.
+        // of a client's jobs (sent once the one before was taken) was last
+        // written after the one before.
         std::sort(sent.begin(), sent.end(), [](const Sent &a, const Sent &b) {
-            return std::tie(a.printer, a.id) < std::tie(b.printer, b.id);
+            return std::tie(a.printer, a.client, a.id) < std::tie(b.printer, b.client, b.id);
         });
         struct timespec before {};
         for (size_t i = 0; i < sent.size(); ++i) {
@@ -118,7 +119,7 @@ TEST(AppLoad, ClientsAtOnceGetTheFilterBytes) {
             printed += j.state == IPP_JSTATE_COMPLETED;
             struct stat info {};
             stat(path.c_str(), &info);
-            if (i > 0 && sent[i - 1].printer == s.printer) {
+            if (i > 0 && sent[i - 1].printer == s.printer && sent[i - 1].client == s.client) {
                 EXPECT_GT(std::tie(info.st_mtim.tv_sec, info.st_mtim.tv_nsec),
                           std::tie(before.tv_sec, before.tv_nsec))
                     << s.name << " printed before a job that came earlier";
