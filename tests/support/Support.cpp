@@ -15,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -221,6 +223,22 @@ Result RunProcess(const Process &p) {
     waitpid(pid, &ws, 0);
     return {WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, WIFSIGNALED(ws) ? WTERMSIG(ws) : 0,
             ReadFile(dir / "out"), ReadFile(dir / "err")};
+}
+
+std::string RegexReplace(const std::string &text, const std::string &pattern,
+                         const std::string &with) {
+    return std::regex_replace(text, std::regex(pattern), with);
+}
+
+long RegexCount(const std::string &text, const std::string &pattern) {
+    const std::regex re(pattern);
+    return (long)std::distance(std::sregex_iterator(text.begin(), text.end(), re),
+                               std::sregex_iterator());
+}
+
+std::string RegexGroup(const std::string &text, const std::string &pattern) {
+    std::smatch m;
+    return std::regex_search(text, m, std::regex(pattern)) && m.size() > 1 ? m[1].str() : "";
 }
 
 std::string Escape(const std::string &b) {

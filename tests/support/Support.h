@@ -100,6 +100,15 @@ void ExpectGolden(const std::string &name, const std::string &text);
 // Bytes as reviewable text: printable ASCII as is, CR LF as \r\n and a line
 // break, everything else as \xHH.
 std::string Escape(const std::string &bytes);
+// ECMAScript patterns, here so that the tests' own files need not compile
+// <regex>: the text with every match replaced; the number of matches; the
+// first group of the first match ("" without one).
+std::string RegexReplace(const std::string &text, const std::string &pattern,
+                         const std::string &with);
+long RegexCount(const std::string &text, const std::string &pattern);
+std::string RegexGroup(const std::string &text, const std::string &pattern);
+// A log line's time and thread, as the logger writes them.
+constexpr char kStampPattern[] = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d{4,}\] )";
 
 // The job read as a printer would; fails the test when it is malformed.
 tsplview::Job ReadTspl(const std::string &job);

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -34,11 +33,10 @@ tslog::LogerManager *M() {
 // Log text with the time and thread of every line replaced, and long lines
 // shown by their length and ends, so that it can be compared as it is.
 std::string Stable(const std::string &log, const std::string &dir) {
-    static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d{4,}\] )");
     std::string out;
     for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
         const size_t size = end + 2 - at;
-        std::string line = std::regex_replace(log.substr(at, size), stamp, "<stamp> ");
+        std::string line = rvt::RegexReplace(log.substr(at, size), rvt::kStampPattern, "<stamp> ");
         out += size < 1000 ? line
                            : std::to_string(size) + " bytes: " + line.substr(0, 20) + "..." +
                                  line.substr(line.size() - 12);
@@ -281,10 +279,8 @@ TEST(Log, ThreadsShareThePoolAndTheFile) {
     a.join();
     b.join();
     const std::string log = rvt::ReadFile(dir / "Main.log");
-    static const std::regex line(R"(\S+ \S+ \[\d+\] LOG_DEBUG (a{3000}|b{3000}) worker:\d+\r\n)");
-    EXPECT_EQ(
-        std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()),
-        40);
+    EXPECT_EQ(rvt::RegexCount(log, R"(\S+ \S+ \[\d+\] LOG_DEBUG (a{3000}|b{3000}) worker:\d+\r\n)"),
+              40);
     EXPECT_EQ(m->getStatusTotalWriteCount(), 42u);
     // Renamed while lines are written: every line goes to a file of one of
     // the names, never of a name half written.
