@@ -5,7 +5,7 @@
 # build/fuzz/artifacts/<target>/ and make the script fail.
 #
 #   bash scripts/fuzz.sh                   every target for 60 s
-#   bash scripts/fuzz.sh --ci              every target for 5 s
+#   bash scripts/fuzz.sh --ci              every target for 3 s
 #   bash scripts/fuzz.sh --time 600 page_fuzz     one target for 10 minutes
 #   bash scripts/fuzz.sh --parallel 2 ...  run two targets at a time
 # Each target reports its executions, seconds and executions per second.
@@ -20,7 +20,7 @@ parallel=1
 targets=()
 while (($#)); do
   case "$1" in
-    --ci) seconds=5 ;;
+    --ci) seconds=3 ;;
     --time) seconds="$2"; shift ;;
     --parallel) parallel="$2"; shift ;;
     -h|--help) sed -n '2,15p' "$0"; exit 0 ;;

@@ -167,16 +167,17 @@ run_filter() {  # arch name raster options
   echo "$rc" >"$cmp_dir/$2.$1.status"
 }
 compare_arm64() {
-  local name ras opts pids=() n=0
-  # Most of a run is the filter's wait after each page: several at a time.
+  local name ras opts running=0 n=0
+  # Most of a run is the filter's wait after each page: 16 at a time, a new
+  # one as soon as one ends.
   while IFS=$'\t' read -r name ras opts; do
     for arch in amd64 arm64; do
+      if ((running >= 16)); then wait -n || true; running=$((running - 1)); fi
       run_filter "$arch" "$name" "$ras" "$opts" &
-      pids+=($!)
+      running=$((running + 1))
     done
-    if ((${#pids[@]} >= 8)); then wait "${pids[@]}"; pids=(); fi
   done <"$cmp_dir/runs"
-  wait ${pids[@]+"${pids[@]}"}
+  wait
   local same=0 differ=0
   while IFS=$'\t' read -r name ras opts; do
     n=$((n + 1))
@@ -225,9 +226,9 @@ check_amd64() {
   local dir="$reach/cupsd"
   mkdir -p "$dir"/{conf,spool/tmp,cache,state,log}
   chmod 755 "$dir"
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-      --allow-downgrades "${debs[@]}" \
-      >"$dir/install.log" 2>&1 ||
+  # dpkg itself (what they need is installed: scripts/packages-deb.txt);
+  # apt would only add its own reading of the archive's lists.
+  dpkg -i "${debs[@]}" >"$dir/install.log" 2>&1 ||
     { cat "$dir/install.log"; echo "amd64: the packages do not install"; return 1; }
   echo "amd64: installed ${pkgs[*]}"
 
@@ -289,7 +290,7 @@ EOF
     return "$rc"
   fi
 
-  apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "${pkgs[@]}" >"$dir/remove.log" 2>&1 ||
+  dpkg --purge "${pkgs[@]}" >"$dir/remove.log" 2>&1 ||
     { cat "$dir/remove.log"; echo "amd64: the packages do not remove"; return 1; }
   local p left=0
   for p in "${pkgs[@]}"; do
