@@ -213,9 +213,8 @@ http_status_t Authorize(pappl_client_t *client, const char *, gid_t, void *) {
     }
     const ipp_op_t op = ippGetOperation(request);
     pappl_printer_t *printer = papplClientGetPrinter(client);
-    if ((op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) && printer != nullptr) {
-        HoldForQueue(request);
-    }
+    HoldForQueue(request,
+                 (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) && printer != nullptr);
     if (op == IPP_OP_PRINT_JOB || op == IPP_OP_SEND_DOCUMENT) {
         RouteDocument(client, request);
     } else if (IsCancel(op)) {

@@ -14,19 +14,41 @@
 
 namespace vorcp {
 
-void HoldForQueue(ipp_t *request) {
+namespace {
+
+// Set by the authentication hook for the request its thread handles: the
+// job that request creates (PAPPL creates it in the same thread, and
+// reports it there) is held for the queue. PAPPL's other threads may be
+// copying a new job's attributes for their answers, so the job's own
+// attributes are not read to learn it.
+thread_local bool t_createsHeld = false;
+
+} // namespace
+
+void HoldForQueue(ipp_t *request, bool createsJob) {
+    t_createsHeld = false;
+    if (!createsJob) {
+        return;
+    }
     ipp_attribute_t *until = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
     const char *keyword = until != nullptr ? ippGetString(until, 0, nullptr) : nullptr;
     // The client's own hold (or the mark, the callback having run before
     // for this request) stays as it is.
-    if ((keyword != nullptr && strcmp(keyword, "no-hold") != 0) ||
-        ippFindAttribute(request, "job-hold-until-time", IPP_TAG_ZERO) != nullptr) {
+    ipp_attribute_t *time = ippFindAttribute(request, "job-hold-until-time", IPP_TAG_ZERO);
+    if (time != nullptr || (keyword != nullptr && strcmp(keyword, "no-hold") != 0)) {
+        t_createsHeld = IsQueueMark(time);
         return;
     }
     if (until != nullptr) {
         ippDeleteAttribute(request, until);
     }
     ippAddDate(request, IPP_TAG_JOB, "job-hold-until-time", ippTimeToDate(kQueueMark));
+    t_createsHeld = true;
+}
+
+bool IsQueueMark(ipp_attribute_t *time) {
+    return time != nullptr && ippGetValueTag(time) == IPP_TAG_DATE &&
+           ippDateToTime(ippGetDate(time, 0)) == kQueueMark;
 }
 
 namespace queue {
@@ -48,7 +70,7 @@ constexpr auto kStartCounts = 5s;
 
 struct JobRecord {
     pappl_printer_t *printer = nullptr;
-    bool inspected = false, held = false, released = false, starting = false;
+    bool held = false, released = false, starting = false;
     Clock::time_point created, startedAt;
 };
 
@@ -74,6 +96,8 @@ class Queue {
             JobRecord record;
             record.printer = printer;
             record.created = Clock::now();
+            record.held = t_createsHeld;
+            t_createsHeld = false;
             jobs_[job] = record;
             if (!thread_.joinable()) {
                 thread_ = std::thread([this] { Run(); });
@@ -87,15 +111,16 @@ class Queue {
         } else if (job != nullptr && (event & PAPPL_EVENT_JOB_STATE_CHANGED)) {
             auto found = jobs_.find(job);
             if (found != jobs_.end()) {
-                // A job held for the queue changes state only by its user
-                // (Hold-Job puts a hold of the user's own in place of the
-                // mark, Release-Job releases it): looked at again. Any
-                // other job's change may be its start.
-                if (!found->second.held) {
+                // A job held for the queue changes state only by its user:
+                // Hold-Job puts a hold of the user's own in place of the
+                // mark, Release-Job releases it. Any other job's change may
+                // be its start.
+                if (found->second.held) {
+                    found->second.held = false;
+                } else {
                     found->second.starting = true;
                     found->second.startedAt = Clock::now();
                 }
-                found->second.inspected = false;
             }
         }
         wake_.notify_one();
@@ -127,6 +152,20 @@ class Queue {
         wake_.notify_one();
     }
 
+    // Jobs loaded held for the queue (before the server runs: no other
+    // thread reads their attributes yet).
+    void Adopt(pappl_printer_t *printer, pappl_job_t *job) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        JobRecord record;
+        record.printer = printer;
+        record.created = Clock::now();
+        record.held = true;
+        jobs_[job] = record;
+        if (!thread_.joinable()) {
+            thread_ = std::thread([this] { Run(); });
+        }
+    }
+
     void Forget(pappl_printer_t *printer) {
         std::lock_guard<std::mutex> hold(mutex_);
         for (auto it = jobs_.begin(); it != jobs_.end();) {
@@ -138,7 +177,6 @@ class Queue {
   private:
     Queue() = default;
     void Run();
-    void Inspect();
     void Release(pappl_printer_t *printer, std::vector<pappl_job_t *> ready);
     bool Idle(pappl_printer_t *printer, Clock::time_point now); // mutex_ held
 
@@ -187,31 +225,6 @@ bool Queue::Idle(pappl_printer_t *printer, Clock::time_point now) {
     });
 }
 
-// Which new jobs arrived held for the queue (outside the queue's lock: it
-// asks PAPPL).
-void Queue::Inspect() {
-    std::vector<pappl_job_t *> fresh;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        for (const auto &j : jobs_) {
-            if (!j.second.inspected) {
-                fresh.push_back(j.first);
-            }
-        }
-    }
-    for (pappl_job_t *job : fresh) {
-        ipp_attribute_t *mark = papplJobGetAttribute(job, "job-hold-until-time");
-        const bool held = papplJobGetState(job) == IPP_JSTATE_HELD && mark != nullptr &&
-                          ippDateToTime(ippGetDate(mark, 0)) == kQueueMark;
-        std::lock_guard<std::mutex> hold(mutex_);
-        auto found = jobs_.find(job);
-        if (found != jobs_.end()) {
-            found->second.inspected = true;
-            found->second.held = held;
-        }
-    }
-}
-
 void Queue::Release(pappl_printer_t *printer, std::vector<pappl_job_t *> ready) {
     std::shared_ptr<std::mutex> gate;
     {
@@ -221,14 +234,15 @@ void Queue::Release(pappl_printer_t *printer, std::vector<pappl_job_t *> ready) 
     std::lock_guard<std::mutex> releasing(*gate);
     std::sort(ready.begin(), ready.end(),
               [](pappl_job_t *a, pappl_job_t *b) { return papplJobGetID(a) < papplJobGetID(b); });
-    bool pending = false;
+    bool pending = false, inside = false;
     {
         std::lock_guard<std::mutex> hold(mutex_);
         const auto now = Clock::now();
         if (Stopping()) {
             return;
         }
-        if (printers_[printer].inside == 0 && !Idle(printer, now)) {
+        inside = printers_[printer].inside > 0;
+        if (!inside && !Idle(printer, now)) {
             return;
         }
         // Labels print in the order they came: one job released at a time,
@@ -262,7 +276,10 @@ void Queue::Release(pappl_printer_t *printer, std::vector<pappl_job_t *> ready) 
         found->second.held = false;
         found->second.released = true;
     }
-    papplJobRelease(job, nullptr);
+    const bool released = papplJobRelease(job, nullptr);
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Released for its printer (%s)%s",
+                inside ? "after the job being printed" : "the printer being idle",
+                released ? "" : ": no longer held");
 }
 
 void Queue::Run() {
@@ -272,13 +289,10 @@ void Queue::Run() {
         // takes longer, less often).
         const auto now = Clock::now();
         const bool arriving = std::any_of(jobs_.begin(), jobs_.end(), [&](const auto &j) {
-            return !j.second.inspected || (j.second.held && now - j.second.created < 2s &&
-                                           papplJobGetFilename(j.first) == nullptr);
+            return j.second.held && now - j.second.created < 2s &&
+                   papplJobGetFilename(j.first) == nullptr;
         });
         wake_.wait_for(hold, arriving ? 5ms : 100ms);
-        hold.unlock();
-        Inspect();
-        hold.lock();
         std::map<pappl_printer_t *, std::vector<pappl_job_t *>> held;
         for (const auto &j : jobs_) {
             if (j.second.held) {
@@ -317,6 +331,21 @@ void Left(pappl_printer_t *printer, bool ownThread) {
 
 void Forget(pappl_printer_t *printer) {
     Queue::Get().Forget(printer);
+}
+
+void AdoptLoaded(pappl_system_t *system) {
+    for (int id : PrinterIds(system)) {
+        pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
+        papplPrinterIterateActiveJobs(
+            printer,
+            [](pappl_job_t *job, void *data) {
+                if (papplJobGetState(job) == IPP_JSTATE_HELD &&
+                    IsQueueMark(papplJobGetAttribute(job, "job-hold-until-time"))) {
+                    Queue::Get().Adopt(static_cast<pappl_printer_t *>(data), job);
+                }
+            },
+            printer, 1, 0);
+    }
 }
 
 } // namespace queue

@@ -26,9 +26,11 @@ namespace vorcp {
 // itself).
 constexpr time_t kQueueMark = 1;
 
-// A Print-Job or Create-Job request: the job it creates arrives held for
-// the queue, unless its client asks for a hold of its own.
-void HoldForQueue(ipp_t *request);
+// Every request the authentication hook sees. One that creates a job
+// (Print-Job, Create-Job): the job arrives held for the queue, unless its
+// client asks for a hold of its own.
+void HoldForQueue(ipp_t *request, bool createsJob);
+bool IsQueueMark(ipp_attribute_t *holdUntilTime);
 
 namespace queue {
 
@@ -41,6 +43,9 @@ void Entered(pappl_printer_t *printer, pappl_job_t *job, bool ownThread);
 void Left(pappl_printer_t *printer, bool ownThread);
 // The printer is deleted.
 void Forget(pappl_printer_t *printer);
+// After the saved state is loaded, before the server runs: the jobs it
+// holds for the queue.
+void AdoptLoaded(pappl_system_t *system);
 
 } // namespace queue
 

@@ -16,6 +16,7 @@
 #include "Driver.h"
 #include "Jobs.h"
 #include "Lifecycle.h"
+#include "Queue.h"
 #include "Registry.h"
 #include "Status.h"
 #include "log/ILogManager.h"
@@ -157,6 +158,7 @@ pappl_system_t *CreateSystem(int num, cups_option_t *options, void *) {
     vorcp::RepairSavedJobs(g_stateFile);
     vorcp::BeginLoading();
     papplSystemLoadState(system, g_stateFile.c_str());
+    vorcp::queue::AdoptLoaded(system);
     vorcp::SettleLoadedPrinters();
     papplSystemSetSaveCallback(system, Save, nullptr);
     vorcp::WatchForStop(system, g_stateFile);

@@ -280,11 +280,14 @@ TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
         big.append(page, 4); // the page after the stream's sync word
     // (Named with what the saved state must quote: a share's backslashes, quotes.)
     const int stuck = app.Submit(big, "image/pwg-raster", R"(\\shop\4x6 "big")", "", "stalled");
+    // Two queued: the second is still held for its turn when the server stops.
     const int queued = app.Submit(apptest::Labels(1), "image/pwg-raster", "queued", "", "stalled");
+    const int queued2 =
+        app.Submit(apptest::Labels(1), "image/pwg-raster", "queued2", "", "stalled");
     // A job its user holds stays held, over the restart too, until released.
     const int held = app.Submit(apptest::Labels(1), "image/pwg-raster", "held",
                                 "job-hold-until=indefinite", "stalled");
-    ASSERT_TRUE(stuck && queued && held);
+    ASSERT_TRUE(stuck && queued && queued2 && held);
     // The job is stuck in its writes once its pages stop counting up for 1 s
     // (the unanswered status query takes 0.5 s).
     auto attr = [&](const char *what) {
@@ -316,6 +319,7 @@ TEST(AppStop, EndsInTimeAndRestartsWithItsJobs) {
     EXPECT_EQ(attr("job-name"), R"(\\\\shop\\4x6 \"big\")");
     const Job printed = app.Wait(queued, "stalled");
     EXPECT_EQ(printed.state, IPP_JSTATE_COMPLETED) << printed.message;
+    EXPECT_EQ(app.Wait(queued2, "stalled").state, IPP_JSTATE_COMPLETED);
     EXPECT_EQ(app.State(held, "stalled").state, IPP_JSTATE_HELD);
     ipp_t *release = app.Request(IPP_OP_RELEASE_JOB, "stalled");
     ippAddInteger(release, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", held);
