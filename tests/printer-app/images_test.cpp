@@ -1,11 +1,13 @@
 // The app's PNG and JPEG decoding without the app: broken files end fast
 // and start no page, and a cancel ends the page being sent. (The image
-// matrix's bytes are the app's test's, over IPP.)
+// matrix's bytes are the app's test's, over IPP.) And the model catalogue's
+// check of a PPD.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "ImageSamples.h"
+#include "printer-app/Catalogue.h"
 #include "printer-app/Images.h"
 #include "tests/support/Support.h"
 
@@ -119,6 +121,25 @@ TEST(Images, ACanceledJobEndsItsPage) {
     EXPECT_EQ(sink.pages.size(), 1u);
     EXPECT_EQ(sink.ended, 1);
     EXPECT_EQ(sink.lines(), 700u);
+}
+
+// A PPD that lacks an option the app sets is refused with the option's name
+// (the app's own PPDs have them all).
+TEST(Catalogue, APpdWithoutALabelOptionIsRefused) {
+    const std::string shipped = RVC_PPD_DIR "/rastertovorcp-203.ppd", ppd = rvt::ReadFile(shipped);
+    vorcp::ModelCatalogue model;
+    std::string error;
+    ASSERT_TRUE(vorcp::LoadCatalogue(shipped, &model, &error)) << error;
+    rvt::TempDir dir;
+    for (const std::string keyword : {"Halftone", "Density"}) {
+        const size_t open = ppd.find("*OpenUI *" + keyword + "/");
+        const size_t close = ppd.find('\n', ppd.find("*CloseUI: *" + keyword, open));
+        ASSERT_NE(close, std::string::npos) << keyword;
+        const std::string path = dir / (keyword + ".ppd");
+        rvt::WriteFile(path, ppd.substr(0, open) + ppd.substr(close + 1));
+        EXPECT_FALSE(vorcp::LoadCatalogue(path, &model, &error)) << keyword;
+        EXPECT_EQ(error, path + ": no option " + keyword);
+    }
 }
 
 } // namespace
