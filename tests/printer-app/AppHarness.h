@@ -110,6 +110,7 @@ class App {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
+            ExpectNoLeaks();
         }
     }
 
@@ -148,6 +149,7 @@ class App {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
+        ExpectNoLeaks();
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
@@ -164,6 +166,13 @@ class App {
     // The job data printer "label" got for a job.
     std::string Out(const std::string &job) const {
         return rvt::ReadFile(dir_ / "out/" + job + ".tspl");
+    }
+    // A leak report of the sanitizer build in the server's output (made when
+    // the server ends through the C library's exit), read before a restart
+    // replaces the output.
+    void ExpectNoLeaks() const {
+        const std::string out = rvt::ReadFile(dir_ / "server.out");
+        EXPECT_EQ(out.find("LeakSanitizer"), std::string::npos) << out;
     }
     std::string Log() const {
         return rvt::ReadFile(dir_ / "vorcp-printer-app.log") + rvt::ReadFile(dir_ / "server.out");
