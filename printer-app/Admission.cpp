@@ -206,6 +206,7 @@ http_status_t Authorize(pappl_client_t *client, const char *, gid_t, void *) {
     const bool local = httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)));
     ipp_t *request = papplClientGetRequest(client);
     if (request == nullptr) {
+        HoldForQueue(nullptr, false); // a test page a form prints is PAPPL's to schedule
         if (papplClientGetMethod(client) == HTTP_STATE_POST) {
             SettleAllStarts(papplClientGetSystem(client));
         }
