@@ -79,22 +79,10 @@ void SettleStarts(pappl_printer_t *printer) {
     if (printer == nullptr) {
         return;
     }
-    struct Count {
-        int pending = 0, processing = 0;
-    };
     const auto deadline = std::chrono::steady_clock::now() + kSettleWait;
     while (!Stopping() && std::chrono::steady_clock::now() < deadline &&
            papplPrinterGetState(printer) != IPP_PSTATE_STOPPED) {
-        Count count;
-        papplPrinterIterateActiveJobs(
-            printer,
-            [](pappl_job_t *job, void *data) {
-                auto *c = static_cast<Count *>(data);
-                const ipp_jstate_t state = papplJobGetState(job);
-                c->pending += state == IPP_JSTATE_PENDING;
-                c->processing += state == IPP_JSTATE_PROCESSING;
-            },
-            &count, 1, 0);
+        const JobCounts count = CountActiveJobs(printer);
         if (count.pending == 0 || count.processing > 0) {
             return;
         }

@@ -300,4 +300,18 @@ std::vector<int> PrinterIds(pappl_system_t *system) {
     return ids;
 }
 
+JobCounts CountActiveJobs(pappl_printer_t *printer) {
+    JobCounts counts;
+    papplPrinterIterateActiveJobs(
+        printer,
+        [](pappl_job_t *job, void *data) {
+            auto *c = static_cast<JobCounts *>(data);
+            const ipp_jstate_t state = papplJobGetState(job);
+            c->pending += state == IPP_JSTATE_PENDING;
+            c->processing += state == IPP_JSTATE_PROCESSING;
+        },
+        &counts, 1, 0);
+    return counts;
+}
+
 } // namespace vorcp

@@ -46,6 +46,11 @@ void SettleLoadedPrinters();
 // The ids of the system's printers now: each is looked up again when used,
 // as a printer may be deleted meanwhile.
 std::vector<int> PrinterIds(pappl_system_t *system);
+// A printer's active jobs by state, as PAPPL has them now.
+struct JobCounts {
+    int pending = 0, processing = 0;
+};
+JobCounts CountActiveJobs(pappl_printer_t *printer);
 
 } // namespace vorcp
 

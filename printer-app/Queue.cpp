@@ -93,15 +93,8 @@ class Queue {
     void Event(pappl_printer_t *printer, pappl_job_t *job, pappl_event_t event) {
         std::lock_guard<std::mutex> hold(mutex_);
         if (job != nullptr && (event & PAPPL_EVENT_JOB_CREATED) && printer != nullptr) {
-            JobRecord record;
-            record.printer = printer;
-            record.created = Clock::now();
-            record.held = t_createsHeld;
+            Track(printer, job, t_createsHeld);
             t_createsHeld = false;
-            jobs_[job] = record;
-            if (!thread_.joinable()) {
-                thread_ = std::thread([this] { Run(); });
-            }
         } else if (job != nullptr && (event & PAPPL_EVENT_JOB_COMPLETED)) {
             auto found = jobs_.find(job);
             if (found != jobs_.end()) {
@@ -137,11 +130,7 @@ class Queue {
     }
 
     void Left(pappl_printer_t *printer, bool ownThread) {
-        std::shared_ptr<std::mutex> gate;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            gate = printers_[printer].gate;
-        }
+        const std::shared_ptr<std::mutex> gate = Gate(printer);
         std::lock_guard<std::mutex> releasing(*gate);
         std::lock_guard<std::mutex> hold(mutex_);
         PrinterRecord &record = printers_[printer];
@@ -156,14 +145,7 @@ class Queue {
     // thread reads their attributes yet).
     void Adopt(pappl_printer_t *printer, pappl_job_t *job) {
         std::lock_guard<std::mutex> hold(mutex_);
-        JobRecord record;
-        record.printer = printer;
-        record.created = Clock::now();
-        record.held = true;
-        jobs_[job] = record;
-        if (!thread_.joinable()) {
-            thread_ = std::thread([this] { Run(); });
-        }
+        Track(printer, job, true);
     }
 
     void Forget(pappl_printer_t *printer) {
@@ -176,6 +158,21 @@ class Queue {
 
   private:
     Queue() = default;
+    // A job PAPPL created or loaded (mutex_ held).
+    void Track(pappl_printer_t *printer, pappl_job_t *job, bool held) {
+        JobRecord record;
+        record.printer = printer;
+        record.created = Clock::now();
+        record.held = held;
+        jobs_[job] = record;
+        if (!thread_.joinable()) {
+            thread_ = std::thread([this] { Run(); });
+        }
+    }
+    std::shared_ptr<std::mutex> Gate(pappl_printer_t *printer) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return printers_[printer].gate;
+    }
     void Run();
     void Release(pappl_printer_t *printer, std::vector<pappl_job_t *> ready);
     bool Idle(pappl_printer_t *printer, Clock::time_point now); // mutex_ held
@@ -211,59 +208,41 @@ void Queue::Entered(pappl_printer_t *printer, pappl_job_t *job, bool ownThread) 
     wake_.notify_one();
 }
 
-// Nothing of the printer's runs or is about to start, so the one look
-// PAPPL makes after a release is the only one.
+// Nothing of the printer's runs or is about to start (a released job still
+// to start the caller has ruled out), so the one look PAPPL makes after a
+// release is the only one.
 bool Queue::Idle(pappl_printer_t *printer, Clock::time_point now) {
     const PrinterRecord &record = printers_[printer];
     if (record.inside > 0 || record.threads > 0 || now - record.settleFrom < kEndSettles) {
         return false;
     }
     return std::none_of(jobs_.begin(), jobs_.end(), [&](const auto &j) {
-        return j.second.printer == printer &&
-               (j.second.released ||
-                (j.second.starting && now - j.second.startedAt < kStartCounts));
+        return j.second.printer == printer && j.second.starting &&
+               now - j.second.startedAt < kStartCounts;
     });
 }
 
 void Queue::Release(pappl_printer_t *printer, std::vector<pappl_job_t *> ready) {
-    std::shared_ptr<std::mutex> gate;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        gate = printers_[printer].gate;
-    }
+    const std::shared_ptr<std::mutex> gate = Gate(printer);
     std::lock_guard<std::mutex> releasing(*gate);
     std::sort(ready.begin(), ready.end(),
               [](pappl_job_t *a, pappl_job_t *b) { return papplJobGetID(a) < papplJobGetID(b); });
-    bool pending = false, inside = false;
+    bool inside = false;
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        const auto now = Clock::now();
-        if (Stopping()) {
-            return;
-        }
-        inside = printers_[printer].inside > 0;
-        if (!inside && !Idle(printer, now)) {
-            return;
-        }
         // Labels print in the order they came: one job released at a time,
         // the next once it has started.
-        pending = std::any_of(jobs_.begin(), jobs_.end(), [&](const auto &j) {
+        const bool pending = std::any_of(jobs_.begin(), jobs_.end(), [&](const auto &j) {
             return j.second.printer == printer && j.second.released;
         });
-    }
-    if (pending) {
-        return;
+        inside = printers_[printer].inside > 0;
+        if (Stopping() || pending || (!inside && !Idle(printer, Clock::now()))) {
+            return;
+        }
     }
     // A job PAPPL holds pending (loaded at start-up, or released by its
     // user) starts first.
-    int waiting = 0;
-    papplPrinterIterateActiveJobs(
-        printer,
-        [](pappl_job_t *job, void *data) {
-            *static_cast<int *>(data) += papplJobGetState(job) == IPP_JSTATE_PENDING;
-        },
-        &waiting, 1, 0);
-    if (waiting > 0) {
+    if (CountActiveJobs(printer).pending > 0) {
         return;
     }
     pappl_job_t *job = ready.front();
@@ -336,6 +315,9 @@ void Forget(pappl_printer_t *printer) {
 void AdoptLoaded(pappl_system_t *system) {
     for (int id : PrinterIds(system)) {
         pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
+        if (printer == nullptr) {
+            continue;
+        }
         papplPrinterIterateActiveJobs(
             printer,
             [](pappl_job_t *job, void *data) {
